@@ -4,9 +4,9 @@
 #include "classes.h"
 
 #include <QPointer>
+#include <QWidget>
 #include <string>
 
-class QWidget;
 class QLabel;
 class QLineEdit;
 class QPushButton;
