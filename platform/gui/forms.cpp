@@ -43,6 +43,8 @@ TForm::~TForm()
     Destroying();
     DestroyComponents();
     delete widget_;
+    if (Application)
+        Application->FormDestroyed(this);
 }
 
 void TForm::CreateFromStoredForm(const std::string& Text)

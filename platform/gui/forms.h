@@ -75,6 +75,12 @@ public:
     }
 
     TForm* MainForm() const { return mainForm_; }
+    // A form being destroyed stops being the main form.
+    void FormDestroyed(TForm* form)
+    {
+        if (mainForm_ == form)
+            mainForm_ = nullptr;
+    }
     // Shows the main form and runs the message loop until it closes.
     void Run();
     // Ends the message loop.

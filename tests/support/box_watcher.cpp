@@ -39,11 +39,14 @@ void BoxWatcher::poll()
 bool WaitFor(const std::function<bool()>& done, int timeoutMs)
 {
     QDeadlineTimer deadline(timeoutMs);
-    while (!done() && !deadline.hasExpired()) {
+    for (;;) {
+        if (done())
+            return true;
+        if (deadline.hasExpired())
+            return false;
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
         QThread::msleep(1);
     }
-    return done();
 }
 
 void Pump(int ms)

@@ -22,7 +22,8 @@ private:
     int delayMs_;
 };
 
-// Runs the event loop until done() holds or timeoutMs passes; returns done().
+// Runs the event loop until done() holds (checked once per turn) or timeoutMs
+// passes; returns whether it held.
 bool WaitFor(const std::function<bool()>& done, int timeoutMs = 5000);
 // Runs the event loop for ms milliseconds.
 void Pump(int ms);

@@ -1,0 +1,3 @@
+#pragma once
+// Makes the three audio components known to the stored-form reader.
+void RegisterAudioClasses();

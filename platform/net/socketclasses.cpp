@@ -1,0 +1,7 @@
+#include "scktcomp.h"
+
+void RegisterSocketClasses()
+{
+    RegisterComponentClass<TClientSocket>("TClientSocket");
+    RegisterComponentClass<TServerSocket>("TServerSocket");
+}

@@ -1,0 +1,157 @@
+// The MPEG Layer-3 output mapper: written buffers go, in order and cut
+// anywhere, into an mpg123 decoder in feed mode; the decoded sound goes to a
+// PCM playback stream. A buffer is done once its decoded sound is handed over.
+//
+// Start cushion: before the first decoded sound, and again whenever the device
+// has run dry, kCushionMs of silence is played first. The sender's blocks come
+// once a second, but the sound they hold lags the clock for good by the
+// encoder's pipeline (about 230 ms: the first block holds some 10.7 frames)
+// plus up to one frame left unfinished at a block's end (72 ms). Measured with
+// blocks written once a second through the wav backend: 150 to 300 ms leave a
+// gap in the first two seconds, 350 and 400 ms none; 400 keeps a margin for
+// scheduling and network jitter.
+#include "stream_device.h"
+
+#include <mpg123.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+
+namespace sound {
+namespace {
+
+constexpr long kCushionMs = 400;
+
+long CushionMs()
+{
+    // VOCORA_MPEG_CUSHION_MS overrides the cushion, for measurements.
+    if (const char* v = std::getenv("VOCORA_MPEG_CUSHION_MS"))
+        return std::clamp(std::atol(v), 0L, 2000L);
+    return kCushionMs;
+}
+
+class MpegMapper final : public StreamDevice {
+public:
+    MpegMapper(Port& port, PcmFormat format, std::unique_ptr<PcmPlayback> playback, mpg123_handle* decoder)
+        : StreamDevice(port, format), playback_(std::move(playback)), decoder_(decoder),
+          cushionFrames_(CushionMs() * format.rate / 1000)
+    {
+        Launch();
+    }
+    ~MpegMapper() override
+    {
+        Join();
+        mpg123_delete(decoder_);
+    }
+
+    void Reset() override
+    {
+        {
+            std::unique_lock lock(port_.mutex);
+            Halt(lock);
+            playback_->Drop();
+            // A new stream after a reset: nothing of the old one is kept.
+            mpg123_close(decoder_);
+            mpg123_open_feed(decoder_);
+            fed_ = false;
+            pcmAt_ = pcmEnd_ = 0;
+            silenceLeft_ = 0;
+        }
+        port_.FinishAll(0);
+        {
+            std::lock_guard lock(port_.mutex);
+            halted_ = false;
+        }
+    }
+
+private:
+    bool Ready() const override { return true; }
+
+    // One step: feed the front buffer, or hand some decoded sound over, or decode
+    // the next piece; the buffer is done when the decoder wants more.
+    void Step(WAVEHDR* h, std::unique_lock<std::mutex>& lock) override
+    {
+        busy_ = true;
+        lock.unlock();
+        const bool done = Work(h);
+        lock.lock();
+        busy_ = false;
+        port_.changed.notify_all();
+        if (done && !halted_) {
+            fed_ = false;
+            port_.FinishFrontLocked(0);
+        }
+    }
+
+    bool Work(WAVEHDR* h)
+    {
+        if (!fed_) {
+            fed_ = true;
+            if (h->dwBufferLength > 0 &&
+                mpg123_feed(decoder_, reinterpret_cast<const unsigned char*>(h->lpData), h->dwBufferLength) != MPG123_OK)
+                return true;
+        }
+        if (silenceLeft_ > 0) {
+            const long n = std::min<long>(silenceLeft_, sizeof silence_ / format_.FrameBytes());
+            const long took = playback_->Write(silence_, n);
+            silenceLeft_ -= took < 0 ? silenceLeft_ : took;
+            return false;
+        }
+        if (pcmAt_ < pcmEnd_) {
+            const long frames = static_cast<long>((pcmEnd_ - pcmAt_) / format_.FrameBytes());
+            const long took = playback_->Write(pcm_ + pcmAt_, frames);
+            pcmAt_ = took < 0 ? pcmEnd_ : pcmAt_ + static_cast<size_t>(took) * format_.FrameBytes();
+            return false;
+        }
+        size_t got = 0;
+        const int r = mpg123_read(decoder_, pcm_, sizeof pcm_, &got);
+        if (got > 0) {
+            pcmAt_ = 0;
+            pcmEnd_ = got - got % format_.FrameBytes();
+            if (playback_->Pending() == 0)
+                silenceLeft_ = cushionFrames_; // first sound, or the device ran dry
+            return false;
+        }
+        if (r == MPG123_NEW_FORMAT || r == MPG123_OK)
+            return false;
+        if (r != MPG123_NEED_MORE) {
+            // Undecodable input: start afresh with the next buffer.
+            mpg123_close(decoder_);
+            mpg123_open_feed(decoder_);
+        }
+        return true;
+    }
+
+    std::unique_ptr<PcmPlayback> playback_;
+    mpg123_handle* decoder_;
+    const long cushionFrames_;
+    bool fed_ = false;
+    long silenceLeft_ = 0;
+    unsigned char pcm_[4608];
+    size_t pcmAt_ = 0, pcmEnd_ = 0;
+    const char silence_[1024] = {};
+};
+
+} // namespace
+
+std::unique_ptr<Device> MakeMpegMapper(Port& port, PcmFormat format, std::unique_ptr<PcmPlayback> playback)
+{
+    static std::once_flag once;
+    std::call_once(once, [] { mpg123_init(); });
+    mpg123_handle* decoder = mpg123_new(nullptr, nullptr);
+    if (decoder == nullptr)
+        return nullptr;
+    mpg123_param(decoder, MPG123_FLAGS, MPG123_QUIET, 0);
+    mpg123_format_none(decoder);
+    if (mpg123_format(decoder, format.rate, format.channels == 1 ? MPG123_MONO : MPG123_STEREO,
+                      MPG123_ENC_SIGNED_16) != MPG123_OK ||
+        mpg123_open_feed(decoder) != MPG123_OK) {
+        mpg123_delete(decoder);
+        return nullptr;
+    }
+    return std::make_unique<MpegMapper>(port, format, std::move(playback), decoder);
+}
+
+} // namespace sound

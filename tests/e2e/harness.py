@@ -1,0 +1,249 @@
+"""Helpers for end-to-end tests: private network namespaces joined by a veth
+pair, an X server per namespace, the real program driven with xdotool, and
+sound compared by 20-ms energy envelopes."""
+
+import array
+import math
+import os
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+import wave
+
+RATE = 8000
+FRAME = RATE // 50  # 20 ms
+
+
+def log(*args):
+    print(*args, flush=True)
+
+
+def run(*cmd, check=True, **kw):
+    return subprocess.run(cmd, check=check, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, **kw)
+
+
+class Hosts:
+    """Two hosts, A and B, each a network namespace with loopback, joined by a
+    veth pair: A is 10.213.0.1, B is 10.213.0.2. Names are unique per run."""
+
+    def __init__(self):
+        tag = f"{os.getpid() % 100000}"
+        self.names = {"A": f"vca{tag}", "B": f"vcb{tag}"}
+        self.addr = {"A": "10.213.0.1", "B": "10.213.0.2"}
+        va, vb = f"vea{tag}", f"veb{tag}"
+        for ns in self.names.values():
+            run("ip", "netns", "add", ns)
+            run("ip", "-n", ns, "link", "set", "lo", "up")
+        run("ip", "link", "add", va, "type", "veth", "peer", "name", vb)
+        for side, dev in (("A", va), ("B", vb)):
+            ns = self.names[side]
+            run("ip", "link", "set", dev, "netns", ns)
+            run("ip", "-n", ns, "addr", "add", self.addr[side] + "/24", "dev", dev)
+            run("ip", "-n", ns, "link", "set", dev, "up")
+        self.dev = {"A": va, "B": vb}
+
+    def prefix(self, side):
+        return ["ip", "netns", "exec", self.names[side]]
+
+    def link(self, side, up):
+        run("ip", "-n", self.names[side], "link", "set", self.dev[side], "up" if up else "down")
+
+    def close(self):
+        for ns in self.names.values():
+            subprocess.run(["ip", "netns", "pids", ns], stdout=subprocess.PIPE)
+            run("ip", "netns", "del", ns, check=False)
+
+
+class Display:
+    """An Xvfb server started inside a namespace (its abstract socket is only
+    reachable from there)."""
+
+    def __init__(self, prefix):
+        r, w = os.pipe()
+        self.proc = subprocess.Popen(prefix + ["Xvfb", "-displayfd", str(w), "-screen", "0", "640x480x24",
+                                               "-nolisten", "tcp"], pass_fds=(w,), stdout=subprocess.DEVNULL,
+                                     stderr=subprocess.DEVNULL)
+        os.close(w)
+        number = b""
+        with os.fdopen(r, "rb") as f:
+            while not number.endswith(b"\n"):
+                c = f.read(1)
+                if not c:
+                    raise RuntimeError("Xvfb did not start")
+                number += c
+        self.name = ":" + number.decode().strip()
+        self.prefix = prefix
+
+    def env(self):
+        return dict(os.environ, DISPLAY=self.name)
+
+    def xdotool(self, *args):
+        return run(*(self.prefix + ["xdotool"] + list(args)), env=self.env(), check=False).stdout.strip()
+
+    def close(self):
+        self.proc.terminate()
+        self.proc.wait()
+
+
+class App:
+    """One running copy of the program in a namespace, on its own display."""
+
+    def __init__(self, exe, hosts, side, extra_env=None, workdir=None):
+        self.side = side
+        self.display = Display(hosts.prefix(side))
+        env = self.display.env()
+        env.pop("QT_QPA_PLATFORM", None)
+        env.update(extra_env or {})
+        self.stderr = open(os.path.join(workdir or tempfile.gettempdir(), f"app-{side}.log"), "w")
+        self.proc = subprocess.Popen(hosts.prefix(side) + [exe], env=env, stdout=self.stderr, stderr=self.stderr)
+        self.window = None
+        deadline = time.time() + 20
+        while time.time() < deadline and not self.window:
+            out = self.display.xdotool("search", "--onlyvisible", "--name", "^Vocora$")
+            self.window = out.split()[0] if out else None
+            time.sleep(0.1)
+        if not self.window:
+            raise RuntimeError(f"the window of side {side} did not appear")
+
+    def click(self, x, y):
+        self.display.xdotool("mousemove", "--window", self.window, str(x), str(y), "click", "1")
+
+    def type_into(self, x, y, text):
+        self.click(x, y)
+        self.display.xdotool("key", "--window", self.window, "ctrl+a", "BackSpace")
+        self.display.xdotool("type", "--window", self.window, "--delay", "20", text)
+
+    def call(self, host, port="2000"):
+        self.type_into(100, 18, host)  # Host field
+        self.type_into(100, 42, port)  # Port field
+        self.click(92, 76)  # Connect
+
+    def snapshot(self, path):
+        """A PNG of the window."""
+        run(*(self.display.prefix + ["import", "-window", self.window, path]), env=self.display.env())
+        return path
+
+    def close_window(self):
+        self.display.xdotool("windowclose", self.window)
+
+    def rss_kb(self):
+        try:
+            with open(f"/proc/{self.child_pid()}/status") as f:
+                for line in f:
+                    if line.startswith("VmRSS:"):
+                        return int(line.split()[1])
+        except OSError:
+            pass
+        return 0
+
+    def child_pid(self):
+        # ip netns exec execs the program: same pid.
+        return self.proc.pid
+
+    def alive(self):
+        return self.proc.poll() is None
+
+    def stop(self):
+        if self.alive():
+            self.proc.send_signal(signal.SIGTERM)
+            try:
+                self.proc.wait(10)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+                self.proc.wait()
+        self.display.close()
+        self.stderr.close()
+
+
+def same_region(png_a, png_b, box):
+    """Whether two PNGs are pixel-identical inside box = (x, y, w, h)."""
+    x, y, w, h = box
+    crop = f"{w}x{h}+{x}+{y}"
+    r = subprocess.run(["compare", "-metric", "AE", f"{png_a}[{crop}]", f"{png_b}[{crop}]", "null:"],
+                       stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    return r.stderr.strip().split()[0] == "0"
+
+
+# ---- Sound -----------------------------------------------------------------
+
+def read_wav(path):
+    with wave.open(path, "rb") as w:
+        assert w.getnchannels() == 1 and w.getsampwidth() == 2, path
+        data = array.array("h", w.readframes(w.getnframes()))
+        if sys.byteorder != "little":
+            data.byteswap()
+        return data, w.getframerate()
+
+
+def write_wav(path, samples, rate=RATE):
+    with wave.open(path, "wb") as w:
+        w.setnchannels(1)
+        w.setsampwidth(2)
+        w.setframerate(rate)
+        w.writeframes(array.array("h", samples).tobytes())
+
+
+def envelope(samples):
+    """20-ms RMS in dB (floor -100)."""
+    out = []
+    for i in range(0, len(samples) - FRAME + 1, FRAME):
+        s = 0
+        for v in samples[i:i + FRAME]:
+            s += v * v
+        rms = math.sqrt(s / FRAME)
+        out.append(20 * math.log10(rms / 32768) if rms > 0 else -100.0)
+    return out
+
+
+def correlation(a, b):
+    n = min(len(a), len(b))
+    if n < 10:
+        return 0.0
+    a, b = a[:n], b[:n]
+    ma, mb = sum(a) / n, sum(b) / n
+    sab = sum((x - ma) * (y - mb) for x, y in zip(a, b))
+    saa = sum((x - ma) ** 2 for x in a)
+    sbb = sum((y - mb) ** 2 for y in b)
+    return sab / math.sqrt(saa * sbb) if saa > 0 and sbb > 0 else 0.0
+
+
+def align(sent, heard, max_lag_frames=150):
+    """Best lag (in 20-ms frames, heard later than sent) and its correlation."""
+    best = (0, -2.0)
+    for lag in range(0, max_lag_frames + 1):
+        c = correlation(sent, heard[lag:])
+        if c > best[1]:
+            best = (lag, c)
+    return best
+
+
+def gaps(sent, heard, lag, loud_db=-40.0, silent_db=-70.0):
+    """20-ms frames where the aligned input is loud and the output silent."""
+    count = 0
+    for i, level in enumerate(sent):
+        j = i + lag
+        if j >= len(heard):
+            break
+        if level > loud_db and heard[j] < silent_db:
+            count += 1
+    return count
+
+
+def make_speech(path, seconds, text_seed=0):
+    """Continuous speech of about the given length, 8000 Hz mono 16-bit."""
+    words = ("the quick brown fox jumps over the lazy dog while seven bright voices count "
+             "numbers and letters across the quiet room one two three four five six")
+    text = " ".join(words.split()[text_seed:] + words.split()[:text_seed]) + ". "
+    tmp = path + ".raw.wav"
+    run("espeak-ng", "-v", "en", "-s", "160", "-g", "0", "-w", tmp, text * 12)
+    run("sox", tmp, "-r", str(RATE), "-c", "1", "-b", "16", path, "trim", "0", str(seconds))
+    os.remove(tmp)
+
+
+def which_or_skip(*tools):
+    missing = [t for t in tools if not shutil.which(t)]
+    if missing:
+        raise RuntimeError("missing tools: " + " ".join(missing))
