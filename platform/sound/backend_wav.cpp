@@ -14,6 +14,13 @@
 // close. The device takes at most kDeviceBufferMs of sound ahead of the clock.
 // The header's sizes are updated at every write, so the file is readable at
 // any moment. Unset: sound is discarded at the same pace.
+//
+// VOCORA_WAV_ORIGIN=<CLOCK_MONOTONIC nanoseconds> puts both files on one
+// clock shared by every process of the machine: the microphone file's frame n
+// is spoken at origin + n/rate (silence before; a recording that starts late
+// joins it in the middle), and the speaker file's frame n is what played at
+// origin + n/rate (what played before the origin is not kept). Tests use it
+// to measure the delay from one side's microphone to the other's speaker.
 #include "device.h"
 
 #include <fcntl.h>
@@ -51,6 +58,17 @@ Clock::time_point TimeOfFrame(Clock::time_point t0, long long frame, uint32_t ra
     return t0 + std::chrono::microseconds((frame * 1000000 + rate - 1) / rate);
 }
 
+// Frames from VOCORA_WAV_ORIGIN to now (negative before it); 0 when unset.
+long long FramesSinceOrigin(uint32_t rate)
+{
+    const char* origin = std::getenv("VOCORA_WAV_ORIGIN");
+    if (origin == nullptr || *origin == 0)
+        return 0;
+    const Clock::time_point t{std::chrono::nanoseconds(std::strtoll(origin, nullptr, 10))};
+    const auto us = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - t).count();
+    return us * rate / 1000000;
+}
+
 class WavCapture final : public PcmCapture {
 public:
     WavCapture(PcmFormat format, std::vector<uint8_t> data) : format_(format), data_(std::move(data)) {}
@@ -59,6 +77,8 @@ public:
     {
         t0_ = Clock::now();
         delivered_ = 0;
+        if (std::getenv("VOCORA_WAV_ORIGIN"))
+            position_ = FramesSinceOrigin(format_.rate) * static_cast<long long>(format_.FrameBytes());
         return MMSYSERR_NOERROR;
     }
 
@@ -71,11 +91,14 @@ public:
             avail = FramesDue(t0_, format_.rate) - delivered_;
         }
         const long n = static_cast<long>(std::clamp<long long>(avail, 0, frames));
-        const size_t fb = format_.FrameBytes();
-        const size_t from = std::min(data_.size(), position_);
-        const size_t copy = std::min(data_.size() - from, n * fb);
-        std::memcpy(out, data_.data() + from, copy);
-        std::memset(static_cast<char*>(out) + copy, 0, n * fb - copy);
+        const long long fb = static_cast<long long>(format_.FrameBytes());
+        const long long size = static_cast<long long>(data_.size());
+        // Bytes before the file's start (position_ < 0) and past its end are silence.
+        std::memset(out, 0, static_cast<size_t>(n * fb));
+        const long long from = std::clamp<long long>(position_, 0, size);
+        const long long to = std::clamp<long long>(position_ + n * fb, 0, size);
+        if (to > from)
+            std::memcpy(static_cast<char*>(out) + (from - position_), data_.data() + from, static_cast<size_t>(to - from));
         position_ += n * fb;
         delivered_ += n;
         return n;
@@ -86,14 +109,15 @@ public:
 private:
     const PcmFormat format_;
     const std::vector<uint8_t> data_; // the file's PCM data
-    size_t position_ = 0;            // bytes of data_ delivered, across restarts
+    long long position_ = 0;         // where in data_ the next frame comes from, across restarts
     Clock::time_point t0_;
     long long delivered_ = 0;
 };
 
 class WavPlayback final : public PcmPlayback {
 public:
-    WavPlayback(PcmFormat format, int fd) : format_(format), fd_(fd), t0_(Clock::now())
+    WavPlayback(PcmFormat format, int fd)
+        : format_(format), fd_(fd), t0_(Clock::now()), shift_(FramesSinceOrigin(format.rate))
     {
         if (fd_ >= 0)
             WriteHeader();
@@ -128,7 +152,7 @@ public:
         const long long now = FramesDue(t0_, format_.rate);
         if (written_ > now) {
             written_ = now;
-            if (fd_ >= 0 && ftruncate(fd_, static_cast<off_t>(44 + written_ * format_.FrameBytes())) == 0)
+            if (fd_ >= 0 && ftruncate(fd_, static_cast<off_t>(44 + FileFrames() * format_.FrameBytes())) == 0)
                 WriteHeader();
         }
     }
@@ -146,11 +170,19 @@ private:
         }
     }
 
+    // Frames in the file: the timeline since the open, moved to the origin.
+    long long FileFrames() const { return std::max<long long>(0, written_ + shift_); }
+
     void Append(const void* data, long frames)
     {
-        const size_t bytes = static_cast<size_t>(frames) * format_.FrameBytes();
-        if (fd_ >= 0 && pwrite(fd_, data, bytes, static_cast<off_t>(44 + written_ * format_.FrameBytes())) !=
-                            static_cast<ssize_t>(bytes)) {
+        // Frames that fall before the origin are not kept.
+        const long long skip = std::clamp<long long>(-(written_ + shift_), 0, frames);
+        const size_t fb = format_.FrameBytes();
+        const size_t bytes = static_cast<size_t>(frames - skip) * fb;
+        if (fd_ >= 0 && bytes > 0 &&
+            pwrite(fd_, static_cast<const char*>(data) + skip * fb, bytes,
+                   static_cast<off_t>(44 + (written_ + skip + shift_) * static_cast<long long>(fb))) !=
+                static_cast<ssize_t>(bytes)) {
             std::fprintf(stderr, "wav: write error on VOCORA_WAV_OUT; discarding sound from now on\n");
             close(fd_);
             fd_ = -1;
@@ -162,7 +194,7 @@ private:
 
     void WriteHeader()
     {
-        const uint32_t dataBytes = static_cast<uint32_t>(written_ * format_.FrameBytes());
+        const uint32_t dataBytes = static_cast<uint32_t>(FileFrames() * format_.FrameBytes());
         uint8_t h[44];
         auto put32 = [&](int at, uint32_t v) { for (int i = 0; i < 4; ++i) h[at + i] = uint8_t(v >> (8 * i)); };
         auto put16 = [&](int at, uint16_t v) { h[at] = uint8_t(v); h[at + 1] = uint8_t(v >> 8); };
@@ -185,7 +217,8 @@ private:
     const PcmFormat format_;
     int fd_; // -1: discard
     const Clock::time_point t0_;
-    long long written_ = 0; // frames in the file
+    const long long shift_;  // frames from the origin to the open (0 without an origin)
+    long long written_ = 0; // frames of the timeline since the open
 };
 
 // The PCM data of a RIFF WAVE file in format, or an error code.

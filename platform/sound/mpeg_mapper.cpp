@@ -4,12 +4,11 @@
 //
 // Start cushion: before the first decoded sound, and again whenever the device
 // has run dry, kCushionMs of silence is played first. The sender's blocks come
-// once a second, but the sound they hold lags the clock for good by the
-// encoder's pipeline (about 230 ms: the first block holds some 10.7 frames)
-// plus up to one frame left unfinished at a block's end (72 ms). Measured with
-// blocks written once a second through the wav backend: 150 to 300 ms leave a
-// gap in the first two seconds, 350 and 400 ms none; 400 keeps a margin for
-// scheduling and network jitter.
+// once a second and hold whole frames, 13 or 14 (936 or 1008 ms of sound), so
+// a block may run out up to 64 ms before the next arrives; the rest of the
+// cushion absorbs scheduling and network jitter. Measured in a call between
+// two processes: 150 ms gives no gap and a mouth-to-ear delay of 1.30 s; every
+// further millisecond of cushion is a millisecond of delay.
 #include "stream_device.h"
 
 #include <mpg123.h>
@@ -22,7 +21,7 @@
 namespace sound {
 namespace {
 
-constexpr long kCushionMs = 400;
+constexpr long kCushionMs = 150;
 
 long CushionMs()
 {

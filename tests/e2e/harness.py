@@ -14,6 +14,7 @@ import time
 import wave
 
 RATE = 8000
+XCLOSE = os.environ.get("VOCORA_XCLOSE", "xclose")  # set by the tests from their command line
 FRAME = RATE // 50  # 20 ms
 
 
@@ -122,12 +123,15 @@ class App:
         self.click(92, 76)  # Connect
 
     def snapshot(self, path):
-        """A PNG of the window."""
+        """A PNG of the window, with the pointer moved off the controls."""
+        self.display.xdotool("mousemove", "--window", self.window, "190", "144")
+        time.sleep(0.2)
         run(*(self.display.prefix + ["import", "-window", self.window, path]), env=self.display.env())
         return path
 
     def close_window(self):
-        self.display.xdotool("windowclose", self.window)
+        """Asks the window to close, as its close button would."""
+        run(*(self.display.prefix + [XCLOSE, self.window]), env=self.display.env())
 
     def rss_kb(self):
         try:

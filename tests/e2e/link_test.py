@@ -84,6 +84,14 @@ import socket, sys, time
 def call():
     s = socket.create_connection(("10.213.0.2", 2000), timeout=5)
     return s
+def hang_up(s):
+    # A clean hang-up: end our side, read what is still coming, then close,
+    # so no unread byte turns the close into a reset.
+    s.shutdown(socket.SHUT_WR)
+    s.settimeout(5)
+    while s.recv(65536):
+        pass
+    s.close()
 def closed_soon(s, t):
     s.settimeout(t)
     try:
@@ -97,7 +105,7 @@ second = call()
 print("second-closed", closed_soon(second, 2.0), flush=True)
 print("first-still-kept", not closed_soon(first, 0.5), flush=True)
 sys.stdin.readline()
-first.close()
+hang_up(first)
 time.sleep(0.5)
 third = call()
 print("third-kept", not closed_soon(third, 1.0), flush=True)
@@ -138,8 +146,11 @@ third.close()
 
 def main():
     exe = sys.argv[1]
+    harness.XCLOSE = sys.argv[2]
     passed = failed = 0
-    with tempfile.TemporaryDirectory() as work:
+    work_root = os.environ.get("VOCORA_E2E_KEEP")
+    with (tempfile.TemporaryDirectory() if not work_root else open(os.devnull)) as tmp:
+        work = work_root or tmp
         for test in (test_call_through_the_window, test_raw_callers):
             try:
                 test(exe, work)

@@ -138,6 +138,7 @@ TEST_F(PulseTest, RecordsTheMicrophoneAndPlaysToTheSpeaker)
     soundtest::Run("kill -INT $(cat " + dir + "/parecord.pid); sleep 0.5");
     DeallocateHWnd(window);
 
+    soundtest::Run("cp " + dir + "/heard.wav /tmp/pz/ours.wav; cp " + dir + "/tone.wav /tmp/pz/ourtone.wav");
     soundtest::Wav wav;
     ASSERT_TRUE(soundtest::ReadWav(dir + "/heard.wav", wav));
     size_t first = 0;
