@@ -54,6 +54,9 @@ protected:
 // nested loop); the object stays alive until the outermost one returns.
 class TCustomWinSocket : public TObject, public std::enable_shared_from_this<TCustomWinSocket> {
 public:
+    // How long sent data may stay unacknowledged before the peer counts as gone.
+    static constexpr unsigned kDeadPeerMs = 10000;
+
     // Sink may be null (no events); the owner clears it with Detach.
     explicit TCustomWinSocket(TSocketEventSink* Sink);
     ~TCustomWinSocket() override;

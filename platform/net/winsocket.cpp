@@ -8,6 +8,8 @@
 #include <QSocketNotifier>
 
 #include <cerrno>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -31,6 +33,13 @@ void TCustomWinSocket::attach(int fd)
 
 void TCustomWinSocket::established()
 {
+    // A peer that vanishes without a word (its link gone, its machine off)
+    // would otherwise hold the connection for the quarter hour TCP keeps
+    // retrying. Sound goes out every second, so data left unacknowledged for
+    // kDeadPeerMs means the peer is gone: the connection then fails like any
+    // broken one, and the window is free for the next call.
+    const unsigned int deadPeerMs = kDeadPeerMs;
+    ::setsockopt(fd_, IPPROTO_TCP, TCP_USER_TIMEOUT, &deadPeerMs, sizeof deadPeerMs);
     state_ = TState::Connected;
     connected_ = true;
     reader_ = watch(QSocketNotifier::Read, [this] { readReady(); });

@@ -129,6 +129,25 @@ class App:
         run(*(self.display.prefix + ["import", "-window", self.window, path]), env=self.display.env())
         return path
 
+    def boxes(self):
+        """The message boxes the program has open (windows named like it
+        other than its main window)."""
+        out = self.display.xdotool("search", "--onlyvisible", "--name", "^Vocora$")
+        return [w for w in out.split() if w != self.window]
+
+    def dismiss_boxes(self):
+        """Closes every open message box as a user would; returns how many."""
+        closed = 0
+        for _ in range(20):
+            found = self.boxes()
+            if not found:
+                break
+            for w in found:
+                run(*(self.display.prefix + [XCLOSE, w]), env=self.display.env(), check=False)
+                closed += 1
+            time.sleep(0.3)
+        return closed
+
     def close_window(self):
         """Asks the window to close, as its close button would."""
         run(*(self.display.prefix + [XCLOSE, self.window]), env=self.display.env())
