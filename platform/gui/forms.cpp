@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QFontDatabase>
 #include <QMessageBox>
 #include <QWidget>
 
@@ -60,7 +61,18 @@ void TForm::SetCaption(const std::string& caption) { widget_->setWindowTitle(QSt
 
 void TForm::applyFont()
 {
-    QFont font(QString::fromStdString(FontName));
+    // A stored font this system lacks becomes the closest sans-serif at hand:
+    // a face of the same widths where there is one, so captions keep their room.
+    QString family = QString::fromStdString(FontName);
+    const QStringList installed = QFontDatabase::families();
+    if (!installed.contains(family, Qt::CaseInsensitive)) {
+        for (const char* near : {"Liberation Sans", "Arimo", "DejaVu Sans"})
+            if (installed.contains(near)) {
+                family = near;
+                break;
+            }
+    }
+    QFont font(family);
     font.setStyleHint(QFont::SansSerif);
     // A negative height is the character height in pixels, a positive one in points.
     if (FontHeight < 0)
