@@ -102,10 +102,11 @@ TEST_F(WindowTest, StartsFromItsStoredFormReadyForACall)
     EXPECT_FALSE(window->Status->AutoSize());
 
     // The formats come from the stored blocks; ACMCOut holds them swapped.
-    EXPECT_EQ(window->ACMCIn->FormatIn.wfx.wFormatTag, WAVE_FORMAT_PCM);
-    EXPECT_EQ(window->ACMCIn->FormatOut.wfx.wFormatTag, WAVE_FORMAT_MPEGLAYER3);
-    EXPECT_EQ(window->ACMCOut->FormatIn.nBlockSize, 72);
-    EXPECT_EQ(window->ACMCOut->FormatOut.wfx.nAvgBytesPerSec, 16000u);
+    // (Packed fields are compared by value: +field.)
+    EXPECT_EQ(+window->ACMCIn->FormatIn.wfx.wFormatTag, WAVE_FORMAT_PCM);
+    EXPECT_EQ(+window->ACMCIn->FormatOut.wfx.wFormatTag, WAVE_FORMAT_MPEGLAYER3);
+    EXPECT_EQ(+window->ACMCOut->FormatIn.nBlockSize, 72);
+    EXPECT_EQ(+window->ACMCOut->FormatOut.wfx.nAvgBytesPerSec, 16000u);
     EXPECT_TRUE(window->ACMCOut->UseRealTime());
     EXPECT_FALSE(window->ACMCOut->Active());
     EXPECT_EQ(window->ACMOut->NumBuffers, 4);
@@ -116,7 +117,7 @@ TEST_F(WindowTest, StartsFromItsStoredFormReadyForACall)
     EXPECT_EQ(window->ACMIn->BufferSize(), 16000u);
     EXPECT_EQ(window->ACMIn->NumBuffers(), 2);
     ASSERT_TRUE(scripted::InputOpen());
-    EXPECT_EQ(scripted::LastInputOpen().format.wfx.nAvgBytesPerSec, 16000u);
+    EXPECT_EQ(+scripted::LastInputOpen().format.wfx.nAvgBytesPerSec, 16000u);
     EXPECT_EQ(scripted::InputQueue().size(), 2u);
     EXPECT_FALSE(window->ACMOut->Active());
     EXPECT_TRUE(boxes.texts.empty());
@@ -286,7 +287,7 @@ TEST_F(WindowTest, PlaysWhatArrivesOnTheFirstReadOpeningPlaybackForMpegLayer3)
     ASSERT_TRUE(WaitFor([&] { return window->ACMOut->Active(); }));
     EXPECT_EQ(window->ACMOut->NumBuffers, 0);
     const auto opened = scripted::LastOutputOpen();
-    EXPECT_EQ(opened.format.wfx.wFormatTag, WAVE_FORMAT_MPEGLAYER3);
+    EXPECT_EQ(+opened.format.wfx.wFormatTag, WAVE_FORMAT_MPEGLAYER3);
     EXPECT_EQ(opened.deviceId, 0u);
     EXPECT_EQ(opened.flags, CALLBACK_WINDOW | WAVE_MAPPED);
     size_t written = 0;

@@ -61,10 +61,10 @@ TEST(WaveFormat, AShortCountReplacesOnlyThatManyLeadingBytes)
     TBytes block = blockOf(MpegLayer3Format());
     block[0] = 4; // count 4: tag and channels only
     const TWaveFormatRecord r = readBlock(block, SpeechPcmFormat());
-    EXPECT_EQ(r.wfx.wFormatTag, WAVE_FORMAT_MPEGLAYER3);
-    EXPECT_EQ(r.wfx.nChannels, 1);
-    EXPECT_EQ(r.wfx.nAvgBytesPerSec, 16000u); // kept from before
-    EXPECT_EQ(r.wfx.cbSize, 129);
+    EXPECT_EQ(+r.wfx.wFormatTag, WAVE_FORMAT_MPEGLAYER3);
+    EXPECT_EQ(+r.wfx.nChannels, 1);
+    EXPECT_EQ(+r.wfx.nAvgBytesPerSec, 16000u); // kept from before
+    EXPECT_EQ(+r.wfx.cbSize, 129);
 }
 
 TEST(WaveFormat, AnOversizedBlockNeverWritesPastTheRecord)
