@@ -1,9 +1,14 @@
 // Vocora: a spoken conversation between two computers over one TCP connection.
 #include "Unit1.h"
 
+#include <QApplication>
+#include <QIcon>
+
 int main()
 {
     TApplication app;
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/org.vocora.Vocora.svg")));
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.vocora.Vocora"));
     RegisterMainformClasses();
     try {
         Application->CreateForm(Mainform);

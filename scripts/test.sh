@@ -10,6 +10,8 @@ export QT_QPA_PLATFORM=offscreen
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j "$jobs"
 ctest --test-dir build -j "$jobs" --output-on-failure
+# Install rules, menu entry, metadata and the Debian package.
+packaging/check.sh build
 
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVOCORA_SANITIZE=ON -DVOCORA_BENCH=OFF >/dev/null
 cmake --build build-asan -j "$jobs"
