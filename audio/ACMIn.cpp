@@ -90,7 +90,10 @@ void TACMIn::NewBuffer()
 void TACMIn::WndProc(TMessage& Message)
 {
     Message.Result = 0;
-    if (Message.Msg == MM_WIM_DATA)
+    // The device names itself in WParam, and handles are never reused: a
+    // notification from a device closed since (before a Close and a new Open)
+    // is dropped before its header, long freed or reused, is looked at.
+    if (Message.Msg == MM_WIM_DATA && Message.WParam == reinterpret_cast<WPARAM>(deviceHandle_))
         BufferDone(reinterpret_cast<WAVEHDR*>(Message.LParam));
 }
 

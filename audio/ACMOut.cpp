@@ -102,7 +102,10 @@ void TACMOut::QueueBuffer(WAVEHDR* Header)
 void TACMOut::WndProc(TMessage& Message)
 {
     Message.Result = 0;
-    if (Message.Msg == MM_WOM_DONE)
+    // The device names itself in WParam, and handles are never reused: a
+    // notification from a device closed since (before a Close and a new Open)
+    // is dropped before its header, long freed or reused, is looked at.
+    if (Message.Msg == MM_WOM_DONE && Message.WParam == reinterpret_cast<WPARAM>(deviceHandle_))
         BufferDone(reinterpret_cast<WAVEHDR*>(Message.LParam));
 }
 

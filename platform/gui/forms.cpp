@@ -213,8 +213,17 @@ void TApplication::Dispatch(const std::function<void()>& handler)
 
 void TApplication::ShowException(const std::exception& e)
 {
-    QMessageBox box(QMessageBox::Critical, QString::fromStdString(Title), QString::fromUtf8(e.what()), QMessageBox::Ok);
+    // A failure that repeats every second (a device that will not open) while
+    // its report is still up would stack one box on another for as long as
+    // nobody answers; the one already showing says it all.
+    const std::string message = e.what();
+    if (std::find(showing_.begin(), showing_.end(), message) != showing_.end())
+        return;
+    showing_.push_back(message);
+    QMessageBox box(QMessageBox::Critical, QString::fromStdString(Title), QString::fromStdString(message),
+                    QMessageBox::Ok);
     box.exec();
+    showing_.erase(std::find(showing_.begin(), showing_.end(), message));
 }
 
 void TApplication::MessageBox(const std::string& Text, const std::string& Caption)

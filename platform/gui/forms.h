@@ -89,6 +89,7 @@ public:
     // Runs one handler: an exception leaving it goes to the standard error report.
     void Dispatch(const std::function<void()>& handler);
     // The standard error report: a modal box with the exception's message.
+    // A message whose box is still open is not shown a second time.
     void ShowException(const std::exception& e);
     // A modal box with one OK button, no icon, centred on the screen. Other
     // events go on being handled while it is open.
@@ -99,6 +100,7 @@ public:
 private:
     std::unique_ptr<QApplication> qt_;
     TForm* mainForm_ = nullptr;
+    std::vector<std::string> showing_; // messages of the reports open now
 };
 
 extern TApplication* Application;

@@ -31,7 +31,8 @@ public:
         TMessage m = static_cast<MessageEvent*>(e)->message;
         ++dispatching;
         Application->Dispatch([&] { method_(m); });
-        --dispatching;
+        if (--dispatching == 0 && dead)
+            delete this; // deallocated by its own handler, which is now done
         return true;
     }
 
@@ -71,12 +72,11 @@ void DeallocateHWnd(HWND Wnd)
         window = it->second;
         registry.erase(it);
     }
-    // A window destroyed from inside its own message handler must outlive that
-    // handler; it goes later, and ignores whatever is still queued for it.
+    // A window destroyed from inside its own message handler (even from a
+    // nested loop within it) must outlive that handler: the outermost handler
+    // deletes it on the way out. Meanwhile it ignores what is queued for it.
     window->dead = true;
-    if (window->dispatching > 0)
-        window->deleteLater();
-    else
+    if (window->dispatching == 0)
         delete window;
 }
 

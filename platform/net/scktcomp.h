@@ -123,6 +123,7 @@ private:
     bool closing_ = false;
     bool readerHeld_ = false; // read notification waits for a receive
     bool peerFailed_ = false; // a close with an error was reported; nothing more comes
+    bool reportingFailure_ = false; // a send or receive failure is in its error event
     std::vector<std::unique_ptr<QSocketNotifier>> retired_;
 };
 

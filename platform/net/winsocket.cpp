@@ -182,9 +182,17 @@ int TCustomWinSocket::ReceiveLength() const
 
 void TCustomWinSocket::failed(TErrorEvent Kind, int Err, const char* Api)
 {
+    // While the first failure waits in its error event (a box is up), sends
+    // and receives from the nested loop fail again: they return -1 without a
+    // report of their own, or every second of sound would stack one more box.
+    // The close that follows the first report ends them all.
+    if (reportingFailure_)
+        return;
     const unsigned session = session_;
     int code = SocketErrorFromErrno(Err);
+    reportingFailure_ = true;
     raiseError(Kind, code);
+    reportingFailure_ = false;
     // The handler may have closed it, or a new call may be up on this object.
     if (session_ == session)
         Close();
