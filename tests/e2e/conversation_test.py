@@ -90,7 +90,7 @@ def main():
     mic = {s: os.path.join(work, f"mic-{s}.wav") for s in "AB"}
     spk = {s: os.path.join(work, f"spk-{s}.wav") for s in "AB"}
     harness.make_speech(mic["A"], args.seconds, 0)
-    harness.make_speech(mic["B"], args.seconds, 7)
+    harness.make_speech(mic["B"], args.seconds, 1)
 
     hosts = harness.Hosts()
     apps = {}

@@ -210,14 +210,15 @@ def write_wav(path, samples, rate=RATE):
 
 
 def envelope(samples):
-    """20-ms RMS in dB (floor -100)."""
+    """20-ms RMS in dB, floored at -70 so that digital silence counts as quiet,
+    not as an outlier."""
     out = []
     for i in range(0, len(samples) - FRAME + 1, FRAME):
         s = 0
         for v in samples[i:i + FRAME]:
             s += v * v
         rms = math.sqrt(s / FRAME)
-        out.append(20 * math.log10(rms / 32768) if rms > 0 else -100.0)
+        out.append(max(-70.0, 20 * math.log10(rms / 32768)) if rms > 0 else -70.0)
     return out
 
 
@@ -233,21 +234,25 @@ def correlation(a, b):
     return sab / math.sqrt(saa * sbb) if saa > 0 and sbb > 0 else 0.0
 
 
-def align(sent, heard, max_lag_frames=150):
-    """Best lag (in 20-ms frames, heard later than sent) and its correlation."""
+def align(sent, heard, max_lag_frames=250):
+    """Best lag in 20-ms frames (positive: heard later than sent) and its
+    correlation. A recording that started late holds the sound early, so
+    negative lags are searched too."""
     best = (0, -2.0)
-    for lag in range(0, max_lag_frames + 1):
-        c = correlation(sent, heard[lag:])
+    for lag in range(-max_lag_frames, max_lag_frames + 1):
+        c = correlation(sent, heard[lag:]) if lag >= 0 else correlation(sent[-lag:], heard)
         if c > best[1]:
             best = (lag, c)
     return best
 
 
-def gaps(sent, heard, lag, loud_db=-40.0, silent_db=-70.0):
+def gaps(sent, heard, lag, loud_db=-40.0, silent_db=-65.0):
     """20-ms frames where the aligned input is loud and the output silent."""
     count = 0
     for i, level in enumerate(sent):
         j = i + lag
+        if j < 0:
+            continue
         if j >= len(heard):
             break
         if level > loud_db and heard[j] < silent_db:
@@ -255,13 +260,23 @@ def gaps(sent, heard, lag, loud_db=-40.0, silent_db=-70.0):
     return count
 
 
-def make_speech(path, seconds, text_seed=0):
-    """Continuous speech of about the given length, 8000 Hz mono 16-bit."""
-    words = ("the quick brown fox jumps over the lazy dog while seven bright voices count "
-             "numbers and letters across the quiet room one two three four five six")
-    text = " ".join(words.split()[text_seed:] + words.split()[:text_seed]) + ". "
+SPEECH = (
+    "the quick brown fox jumps over the lazy dog while seven bright voices count numbers and letters "
+    "across the quiet room, one two three four five six, and the evening train rolls past the harbour. ",
+    "a cold wind blew from the northern hills as the market opened; merchants called out prices for "
+    "apples, bread, copper pots and woollen scarves, and children ran between the busy stalls. ",
+    "please remember to water the garden on thursday, feed the cat twice a day, and lock the back door "
+    "before you leave; the spare key is under the blue flower pot near the gate. ",
+)
+VOICES = ("en", "en+f3", "en+m3")
+
+
+def make_speech(path, seconds, which=0):
+    """Continuous speech of the given length, 8000 Hz mono 16-bit. Each
+    'which' is another text in another voice, so two talkers never match."""
     tmp = path + ".raw.wav"
-    run("espeak-ng", "-v", "en", "-s", "160", "-g", "0", "-w", tmp, text * 12)
+    run("espeak-ng", "-v", VOICES[which % len(VOICES)], "-s", "160", "-g", "0", "-w", tmp,
+        SPEECH[which % len(SPEECH)] * 12)
     run("sox", tmp, "-r", str(RATE), "-c", "1", "-b", "16", path, "trim", "0", str(seconds))
     os.remove(tmp)
 
