@@ -4,7 +4,7 @@
 
 #include "mmfault.h"
 #include "sound_files.h"
-#include "../sound/test_formats.h"
+#include "wave_format.h"
 
 #include <gtest/gtest.h>
 
@@ -17,7 +17,7 @@ class Stream {
 public:
     explicit Stream(DWORD inputSize, DWORD flags = 0)
     {
-        TWaveFormatRecord pcm = TestPcmFormat(), mp3 = TestMpegFormat();
+        TWaveFormatRecord pcm = SpeechPcmFormat(), mp3 = MpegLayer3Format();
         opened = acmStreamOpen(&handle, nullptr, &pcm.wfx, &mp3.wfx, nullptr, 0, 0, flags);
         if (opened != MMSYSERR_NOERROR)
             return;
@@ -56,7 +56,7 @@ public:
 
 TEST(AcmStream, StreamRules)
 {
-    TWaveFormatRecord pcm = TestPcmFormat(), mp3 = TestMpegFormat();
+    TWaveFormatRecord pcm = SpeechPcmFormat(), mp3 = MpegLayer3Format();
     HACMSTREAM h = reinterpret_cast<HACMSTREAM>(uintptr_t{99});
     // Pairs no driver serves.
     TWaveFormatRecord pcm22 = pcm;

@@ -181,6 +181,47 @@ class App:
         self.stderr.close()
 
 
+def established(hosts, side):
+    """TCP connections established in a host's namespace."""
+    out = run(*(hosts.prefix(side) + ["ss", "-tnH", "state", "established"]), check=False).stdout
+    return len([line for line in out.splitlines() if line.strip()])
+
+
+def wait(cond, timeout=10.0):
+    """Polls cond until it holds or timeout seconds pass; returns it."""
+    deadline = time.time() + timeout
+    while time.time() < deadline:
+        if cond():
+            return True
+        time.sleep(0.1)
+    return cond()
+
+
+def run_tests(tests, *args, logs=("A", "B")):
+    """Runs each test(work, *args) in a fresh folder, shows the program's log
+    on failure, and ends with the closing count line."""
+    passed = failed = 0
+    keep = os.environ.get("VOCORA_E2E_KEEP")
+    for test in tests:
+        work = tempfile.mkdtemp(prefix="vocora-e2e-", dir=keep)
+        try:
+            test(*args, work)
+            log(f"[ PASS ] {test.__name__}")
+            passed += 1
+        except Exception as e:  # report and go on to the next test
+            log(f"[ FAIL ] {test.__name__}: {e!r}")
+            for side in logs:
+                p = os.path.join(work, f"app-{side}.log")
+                if os.path.exists(p):
+                    log(f"--- app-{side}.log ---\n" + open(p).read()[-3000:])
+            failed += 1
+        finally:
+            if not keep:
+                shutil.rmtree(work, ignore_errors=True)
+    print(f"{passed} passed, {failed} failed")
+    return 1 if failed else 0
+
+
 def same_region(png_a, png_b, box):
     """Whether two PNGs are pixel-identical inside box = (x, y, w, h)."""
     x, y, w, h = box

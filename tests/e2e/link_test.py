@@ -6,7 +6,6 @@ callers against a running program."""
 import os
 import socket
 import sys
-import tempfile
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -14,20 +13,6 @@ import harness  # noqa: E402
 
 STATUS = (48, 104, 129, 13)
 CONNECT = (8, 64, 169, 25)
-
-
-def established(hosts, side):
-    out = harness.run(*(hosts.prefix(side) + ["ss", "-tnH", "state", "established"]), check=False).stdout
-    return len([l for l in out.splitlines() if l.strip()])
-
-
-def wait(cond, timeout=10.0):
-    deadline = time.time() + timeout
-    while time.time() < deadline:
-        if cond():
-            return True
-        time.sleep(0.1)
-    return cond()
 
 
 def quiet_env(work, side):
@@ -49,7 +34,7 @@ def test_call_through_the_window(exe, work):
         b_idle = b.snapshot(os.path.join(work, "b-idle.png"))
 
         a.call(hosts.addr["B"])
-        assert wait(lambda: established(hosts, "A") == 1 and established(hosts, "B") == 1), "no connection"
+        assert harness.wait(lambda: harness.established(hosts, "A") == 1 and harness.established(hosts, "B") == 1), "no connection"
         time.sleep(0.5)
         a_up = a.snapshot(os.path.join(work, "a-connected.png"))
         b_up = b.snapshot(os.path.join(work, "b-connected.png"))
@@ -58,10 +43,10 @@ def test_call_through_the_window(exe, work):
             assert not harness.same_region(idle, up, CONNECT), "Connect was not disabled"
 
         b.close_window()
-        assert wait(lambda: not b.alive(), 10), "closing the window did not end the program"
+        assert harness.wait(lambda: not b.alive(), 10), "closing the window did not end the program"
         assert b.proc.returncode == 0, f"exit status {b.proc.returncode}"
         # The caller shows the idle display again: "Disconnected", Connect enabled.
-        assert wait(lambda: harness.same_region(a_idle, a.snapshot(os.path.join(work, "a-after.png")), STATUS)
+        assert harness.wait(lambda: harness.same_region(a_idle, a.snapshot(os.path.join(work, "a-after.png")), STATUS)
                     and harness.same_region(a_idle, os.path.join(work, "a-after.png"), CONNECT)), \
             "the caller's display did not return to Disconnected"
     finally:
@@ -145,26 +130,8 @@ third.close()
 
 
 def main():
-    exe = sys.argv[1]
     harness.XCLOSE = sys.argv[2]
-    passed = failed = 0
-    work_root = os.environ.get("VOCORA_E2E_KEEP")
-    with (tempfile.TemporaryDirectory() if not work_root else open(os.devnull)) as tmp:
-        work = work_root or tmp
-        for test in (test_call_through_the_window, test_raw_callers):
-            try:
-                test(exe, work)
-                harness.log(f"[ PASS ] {test.__name__}")
-                passed += 1
-            except Exception as e:  # report and go on to the next test
-                harness.log(f"[ FAIL ] {test.__name__}: {e!r}")
-                for side in ("A", "B", "raw"):
-                    p = os.path.join(work, f"app-{side}.log")
-                    if os.path.exists(p):
-                        harness.log(f"--- app-{side}.log ---\n" + open(p).read()[-3000:])
-                failed += 1
-    print(f"{passed} passed, {failed} failed")
-    return 1 if failed else 0
+    return harness.run_tests((test_call_through_the_window, test_raw_callers,), sys.argv[1], logs=("A", "B", "raw"))
 
 
 if __name__ == "__main__":

@@ -8,7 +8,6 @@ import os
 import signal
 import subprocess
 import sys
-import tempfile
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -24,20 +23,6 @@ def rss_kb(pid, field="VmRSS:"):
             if line.startswith(field):
                 return int(line.split()[1])
     return 0
-
-
-def established(hosts, side):
-    out = harness.run(*(hosts.prefix(side) + ["ss", "-tnH", "state", "established"]), check=False).stdout
-    return len([l for l in out.splitlines() if l.strip()])
-
-
-def wait(cond, timeout=10.0):
-    deadline = time.time() + timeout
-    while time.time() < deadline:
-        if cond():
-            return True
-        time.sleep(0.1)
-    return cond()
 
 
 def app_env(work, side):
@@ -115,7 +100,7 @@ def test_peer_vanishes(exe, work):
             b = harness.App(exe, hosts, "B", app_env(work, "B"), work)
             apps.append(b)
             b.call(hosts.addr["A"])  # B calls A: A's server holds the connection
-            assert wait(lambda: established(hosts, "A") == 1), f"{how}: no call"
+            assert harness.wait(lambda: harness.established(hosts, "A") == 1), f"{how}: no call"
             time.sleep(1.5)
             if how == "link down":
                 # B's host drops off the network without a word.
@@ -131,16 +116,16 @@ def test_peer_vanishes(exe, work):
             def idle_again():
                 a.dismiss_boxes()
                 return harness.same_region(a_idle, a.snapshot(os.path.join(work, "v-a-now.png")), STATUS)
-            assert wait(idle_again, 30), f"{how}: A did not return to Disconnected"
+            assert harness.wait(idle_again, 30), f"{how}: A did not return to Disconnected"
             if how == "link down":
                 hosts.link("B", True)
             # A new caller from the same host is taken, and hears A.
             c = harness.App(exe, hosts, "B", app_env(work, "B"), work)
             apps.append(c)
             c.call(hosts.addr["A"])
-            assert wait(lambda: established(hosts, "B") >= 1, 15), f"{how}: the next call was not taken"
+            assert harness.wait(lambda: harness.established(hosts, "B") >= 1, 15), f"{how}: the next call was not taken"
             time.sleep(1)
-            assert established(hosts, "B") >= 1, f"{how}: the next call was refused"
+            assert harness.established(hosts, "B") >= 1, f"{how}: the next call was refused"
             assert not harness.same_region(a_idle, a.snapshot(os.path.join(work, "v-a-up.png")), STATUS)
             c.close_window()
             c.proc.wait(10)
@@ -155,24 +140,8 @@ def test_peer_vanishes(exe, work):
 
 
 def main():
-    exe = sys.argv[1]
     harness.XCLOSE = sys.argv[2]
-    passed = failed = 0
-    with tempfile.TemporaryDirectory() as work:
-        for test in (test_garbage_and_flood, test_peer_vanishes):
-            try:
-                test(exe, work)
-                harness.log(f"[ PASS ] {test.__name__}")
-                passed += 1
-            except Exception as e:  # report and go on to the next test
-                harness.log(f"[ FAIL ] {test.__name__}: {e!r}")
-                for side in "AB":
-                    p = os.path.join(work, f"app-{side}.log")
-                    if os.path.exists(p):
-                        harness.log(f"--- app-{side}.log ---\n" + open(p).read()[-3000:])
-                failed += 1
-    print(f"{passed} passed, {failed} failed")
-    return 1 if failed else 0
+    return harness.run_tests((test_garbage_and_flood, test_peer_vanishes,), sys.argv[1], logs=("A", "B"))
 
 
 if __name__ == "__main__":

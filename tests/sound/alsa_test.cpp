@@ -4,7 +4,7 @@
 
 #include "box_watcher.h"
 #include "sound_files.h"
-#include "test_formats.h"
+#include "wave_format.h"
 
 #include <gtest/gtest.h>
 #include <sys/socket.h>
@@ -145,7 +145,7 @@ TEST(AlsaBackend, NoSoundServerFailsFast)
 
     for (const std::string& server : {root + "/missing", stale}) {
         setenv("PULSE_SERVER", ("unix:" + server).c_str(), 1);
-        TWaveFormatRecord pcm = TestPcmFormat();
+        TWaveFormatRecord pcm = SpeechPcmFormat();
         HWAVEIN in = nullptr;
         HWAVEOUT out = nullptr;
         const auto start = std::chrono::steady_clock::now();
@@ -202,7 +202,7 @@ TEST_F(PulseTest, RecordsTheMicrophoneAndPlaysToTheSpeaker)
         if (m.Msg == MM_WIM_DATA || m.Msg == MM_WOM_DONE)
             done.push_back(reinterpret_cast<WAVEHDR*>(m.LParam));
     });
-    TWaveFormatRecord pcm = TestPcmFormat();
+    TWaveFormatRecord pcm = SpeechPcmFormat();
 
     // Record six seconds from mic.monitor while the tone plays into mic; the
     // slack leaves room for paplay starting late on a busy machine.
@@ -277,7 +277,7 @@ TEST_F(PulseTest, ServerGoneMidCall)
         if (m.Msg == MM_WIM_DATA || m.Msg == MM_WOM_DONE)
             done.push_back(reinterpret_cast<WAVEHDR*>(m.LParam));
     });
-    TWaveFormatRecord pcm = TestPcmFormat();
+    TWaveFormatRecord pcm = SpeechPcmFormat();
     setenv("PULSE_SOURCE", "mic.monitor", 1);
     setenv("PULSE_SINK", "spk", 1);
     HWAVEIN in = nullptr;

@@ -4,7 +4,7 @@
 
 #include "box_watcher.h"
 #include "sound_files.h"
-#include "test_formats.h"
+#include "wave_format.h"
 
 #include <gtest/gtest.h>
 
@@ -18,7 +18,7 @@ namespace {
 // compression manager, as the sending side does.
 std::vector<std::vector<uint8_t>> EncodeSeconds(const std::vector<int16_t>& pcm)
 {
-    TWaveFormatRecord in = TestPcmFormat(), out = TestMpegFormat();
+    TWaveFormatRecord in = SpeechPcmFormat(), out = MpegLayer3Format();
     HACMSTREAM s = nullptr;
     std::vector<std::vector<uint8_t>> seconds;
     if (acmStreamOpen(&s, nullptr, &in.wfx, &out.wfx, nullptr, 0, 0, 0) != 0)
@@ -138,7 +138,7 @@ TEST(MpegOutput, BlocksOnceASecondPlayWithoutGapsThroughTheWavBackend)
 
     size_t done = 0;
     const HWND window = AllocateHWnd([&](TMessage& m) { done += m.Msg == MM_WOM_DONE; });
-    TWaveFormatRecord mp3 = TestMpegFormat();
+    TWaveFormatRecord mp3 = MpegLayer3Format();
     HWAVEOUT h = nullptr;
     ASSERT_EQ(waveOutOpen(&h, 0, &mp3.wfx, window, 0, CALLBACK_WINDOW | WAVE_MAPPED), MMSYSERR_NOERROR);
     std::vector<WAVEHDR> headers(blocks.size());
@@ -192,7 +192,7 @@ TEST(WavBackend, MicrophoneFileIsPacedAndFollowedBySilence)
         if (m.Msg == MM_WIM_DATA)
             got.push_back(reinterpret_cast<WAVEHDR*>(m.LParam));
     });
-    TWaveFormatRecord pcm = TestPcmFormat();
+    TWaveFormatRecord pcm = SpeechPcmFormat();
     HWAVEIN in = nullptr;
     ASSERT_EQ(waveInOpen(&in, WAVE_MAPPER, &pcm.wfx, window, 0, CALLBACK_WINDOW), MMSYSERR_NOERROR);
     std::vector<int16_t> a(3000), b(3000), c(3000);

@@ -4,7 +4,7 @@
 
 #include "box_watcher.h"
 #include "mmfault.h"
-#include "test_formats.h"
+#include "wave_format.h"
 
 #include <gtest/gtest.h>
 
@@ -51,8 +51,8 @@ protected:
 
     HWND window = 0;
     std::vector<Msg> got;
-    TWaveFormatRecord pcm = TestPcmFormat();
-    TWaveFormatRecord mp3 = TestMpegFormat();
+    TWaveFormatRecord pcm = SpeechPcmFormat();
+    TWaveFormatRecord mp3 = MpegLayer3Format();
 };
 
 TEST_F(ScriptedTest, OutputHeaderRules)
