@@ -145,7 +145,8 @@ def main():
         ref_wav, floor_cpu = codec_floor(mic["A"], work)
         floor_per_minute = floor_cpu / args.seconds * 60
         _, ref_corr, _, _, _ = quality(mic["A"], ref_wav)
-        threshold = ref_corr - 0.08
+        # Through the sound server the sound is resampled twice more.
+        threshold = ref_corr - (0.08 if args.backend == "wav" else 0.15)
         harness.log(f"reference (command-line encoder + decoder): correlation {ref_corr:.3f}, "
                     f"{floor_cpu * 1000 / args.seconds:.2f} ms CPU per second of sound")
         for talker, listener in (("A", "B"), ("B", "A")):
@@ -157,7 +158,9 @@ def main():
                 failures.append(f"{talker}->{listener} sound does not match (correlation {corr:.3f})")
             if args.backend == "wav" and gap_count:
                 failures.append(f"{talker}->{listener} has {gap_count} gaps")
-            if args.backend == "wav" and delay > 1.35:
+            # The delay goal (1.35 s) is measured by bench/call; here only a
+            # bound that a busy machine keeps and a lost quarter second breaks.
+            if args.backend == "wav" and delay > 1.6:
                 failures.append(f"{talker}->{listener} delay {delay:.2f} s")
         for side in "AB":
             harness.log(f"side {side}: CPU {cpu[side]:.2f} s per minute of call "

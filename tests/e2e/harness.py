@@ -101,7 +101,7 @@ class App:
         self.stderr = open(os.path.join(workdir or tempfile.gettempdir(), f"app-{side}.log"), "w")
         self.proc = subprocess.Popen(hosts.prefix(side) + [exe], env=env, stdout=self.stderr, stderr=self.stderr)
         self.window = None
-        deadline = time.time() + 20
+        deadline = time.time() + 45  # a loaded machine starts slowly
         while time.time() < deadline and not self.window:
             out = self.display.xdotool("search", "--onlyvisible", "--name", "^Vocora$")
             self.window = out.split()[0] if out else None
