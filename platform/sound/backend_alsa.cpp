@@ -151,8 +151,12 @@ public:
     {
         if (snd_pcm_state(pcm_) != SND_PCM_STATE_RUNNING)
             return snd_pcm_state(pcm_) == SND_PCM_STATE_PREPARED ? static_cast<long>(Queued()) : 0;
+        // A running stream has not run dry: that shows as an underrun (the
+        // stream stops). Its delay can read 0 while the sound server still
+        // holds the sound (the pulse plugin), and taking that for dry would
+        // put a fresh cushion, and its delay, in front of every block.
         snd_pcm_sframes_t delay = 0;
-        return snd_pcm_delay(pcm_, &delay) < 0 || delay < 0 ? 0 : static_cast<long>(delay);
+        return snd_pcm_delay(pcm_, &delay) < 0 || delay < 1 ? 1 : static_cast<long>(delay);
     }
 
     void Drop() override

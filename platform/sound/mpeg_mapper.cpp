@@ -9,11 +9,18 @@
 // cushion absorbs scheduling and network jitter. Measured in a call between
 // two processes: 150 ms gives no gap and a mouth-to-ear delay of 1.30 s; every
 // further millisecond of cushion is a millisecond of delay.
+//
+// Stalls: a device that accepts nothing for longer than kStallMs while sound
+// waits has stopped playing (seen with the pulse plugin on a null sink: a new
+// stream is not played for about 1.9 s). The sound due in that time is dropped
+// from what is already here, so the stall is heard as a gap once instead of as
+// extra delay for the rest of the call.
 #include "stream_device.h"
 
 #include <mpg123.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
@@ -22,6 +29,7 @@ namespace sound {
 namespace {
 
 constexpr long kCushionMs = 150;
+constexpr long kStallMs = 250; // well over one bounded wait in a device's Write
 
 long CushionMs()
 {
@@ -57,6 +65,8 @@ public:
             fed_ = false;
             pcmAt_ = pcmEnd_ = 0;
             silenceLeft_ = 0;
+            skipLeft_ = 0;
+            stalled_ = false;
         }
         port_.FinishAll(0);
         {
@@ -81,6 +91,8 @@ private:
         if (done && !halted_) {
             fed_ = false;
             port_.FinishFrontLocked(0);
+            if (port_.EmptyLocked())
+                skipLeft_ = 0; // drop only sound already here, never the next to come
         }
     }
 
@@ -92,15 +104,25 @@ private:
                 mpg123_feed(decoder_, reinterpret_cast<const unsigned char*>(h->lpData), h->dwBufferLength) != MPG123_OK)
                 return true;
         }
+        if (skipLeft_ > 0 && (silenceLeft_ > 0 || pcmAt_ < pcmEnd_)) {
+            const long n = std::min(skipLeft_, silenceLeft_ > 0 ? silenceLeft_
+                                                                : static_cast<long>((pcmEnd_ - pcmAt_) / format_.FrameBytes()));
+            if (silenceLeft_ > 0)
+                silenceLeft_ -= n;
+            else
+                pcmAt_ += static_cast<size_t>(n) * format_.FrameBytes();
+            skipLeft_ -= n;
+            return false;
+        }
         if (silenceLeft_ > 0) {
             const long n = std::min<long>(silenceLeft_, sizeof silence_ / format_.FrameBytes());
-            const long took = playback_->Write(silence_, n);
+            const long took = Hand(silence_, n);
             silenceLeft_ -= took < 0 ? silenceLeft_ : took;
             return false;
         }
         if (pcmAt_ < pcmEnd_) {
             const long frames = static_cast<long>((pcmEnd_ - pcmAt_) / format_.FrameBytes());
-            const long took = playback_->Write(pcm_ + pcmAt_, frames);
+            const long took = Hand(pcm_ + pcmAt_, frames);
             pcmAt_ = took < 0 ? pcmEnd_ : pcmAt_ + static_cast<size_t>(took) * format_.FrameBytes();
             return false;
         }
@@ -123,11 +145,33 @@ private:
         return true;
     }
 
+    // Writes to the device; a run of refusals longer than kStallMs, once it
+    // ends, marks as many frames to be dropped as the run lasted.
+    long Hand(const void* data, long frames)
+    {
+        const long took = playback_->Write(data, frames);
+        const auto now = std::chrono::steady_clock::now();
+        if (took == 0) {
+            if (!stalled_)
+                stallFrom_ = now;
+            stalled_ = true;
+        } else if (stalled_) {
+            stalled_ = false;
+            const long long ms = std::chrono::duration_cast<std::chrono::milliseconds>(now - stallFrom_).count();
+            if (ms > kStallMs)
+                skipLeft_ = static_cast<long>(ms * format_.rate / 1000);
+        }
+        return took;
+    }
+
     std::unique_ptr<PcmPlayback> playback_;
     mpg123_handle* decoder_;
     const long cushionFrames_;
     bool fed_ = false;
     long silenceLeft_ = 0;
+    long skipLeft_ = 0; // frames to drop after a stall; thread only, or Reset while halted
+    bool stalled_ = false;
+    std::chrono::steady_clock::time_point stallFrom_;
     unsigned char pcm_[4608];
     size_t pcmAt_ = 0, pcmEnd_ = 0;
     const char silence_[1024] = {};
