@@ -12,6 +12,8 @@ cmake --build build -j "$jobs"
 ctest --test-dir build -j "$jobs" --output-on-failure
 # Install rules, menu entry, metadata and the Debian package.
 packaging/check.sh build
+# A short whole-call benchmark, to see that it still runs (figures are for people).
+bench/call --seconds 10 --runs 1 --exe build/app/vocora
 
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVOCORA_SANITIZE=ON -DVOCORA_BENCH=OFF >/dev/null
 cmake --build build-asan -j "$jobs"
