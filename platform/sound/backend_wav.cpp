@@ -32,7 +32,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <iterator>
 #include <thread>
 #include <vector>
 
@@ -136,7 +135,9 @@ public:
         const long long ahead = written_ - FramesDue(t0_, format_.rate);
         const long long capacity = kDeviceBufferMs * format_.rate / 1000;
         if (ahead >= capacity) {
-            const auto room = TimeOfFrame(t0_, written_ - capacity + format_.rate / 100, format_.rate);
+            // Come back when half the buffer is free: every wake-up of a
+            // device thread costs more than the sound it moves.
+            const auto room = TimeOfFrame(t0_, written_ - capacity / 2, format_.rate);
             std::this_thread::sleep_until(std::min(room, Clock::now() + kMaxWait));
             return 0;
         }
@@ -224,8 +225,15 @@ private:
 // The PCM data of a RIFF WAVE file in format, or an error code.
 MMRESULT LoadWav(const char* path, const PcmFormat& format, std::vector<uint8_t>& data)
 {
-    std::ifstream f(path, std::ios::binary);
-    const std::vector<uint8_t> b{std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
+    // One read of the whole file: a byte at a time, a long file held up start-up.
+    std::ifstream f(path, std::ios::binary | std::ios::ate);
+    std::vector<uint8_t> b;
+    if (f.is_open()) {
+        b.resize(static_cast<size_t>(std::max<std::streamoff>(0, f.tellg())));
+        f.seekg(0);
+        f.read(reinterpret_cast<char*>(b.data()), static_cast<std::streamsize>(b.size()));
+        b.resize(static_cast<size_t>(std::max<std::streamsize>(0, f.gcount())));
+    }
     if (!f.is_open() && b.empty()) {
         std::fprintf(stderr, "wav: cannot read VOCORA_WAV_IN file %s\n", path);
         return MMSYSERR_NODRIVER;
@@ -244,7 +252,10 @@ MMRESULT LoadWav(const char* path, const PcmFormat& format, std::vector<uint8_t>
                 return WAVERR_BADFORMAT;
             }
             const size_t n = std::min<size_t>(size, b.size() - at - 8);
-            data.assign(b.begin() + static_cast<long>(at + 8), b.begin() + static_cast<long>(at + 8 + n));
+            // The sound stays where it was read; only the header in front goes.
+            b.erase(b.begin(), b.begin() + static_cast<long>(at + 8));
+            b.resize(n);
+            data = std::move(b);
             return MMSYSERR_NOERROR;
         }
         at += 8 + size + (size & 1);
