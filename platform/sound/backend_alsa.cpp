@@ -194,21 +194,12 @@ MMRESULT OpenPlayback(const PcmFormat& format, std::unique_ptr<PcmPlayback>& pla
     return MMSYSERR_NOERROR;
 }
 
-MMRESULT OpenIn(Port& port, const WAVEFORMATEX& format, DWORD, std::unique_ptr<Device>& device)
-{
-    return OpenStreamInput(port, format, &OpenCapture, device);
-}
-
-MMRESULT OpenOut(Port& port, const WAVEFORMATEX& format, DWORD flags, std::unique_ptr<Device>& device)
-{
-    return OpenStreamOutput(port, format, flags, &OpenPlayback, device);
-}
-
 } // namespace
 
 const Backend& AlsaBackend()
 {
-    static const Backend backend{"alsa", "ALSA's default device", &OpenIn, &OpenOut};
+    using Openers = StreamOpeners<&OpenCapture, &OpenPlayback>;
+    static const Backend backend{"alsa", "ALSA's default device", &Openers::In, &Openers::Out};
     return backend;
 }
 

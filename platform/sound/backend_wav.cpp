@@ -290,22 +290,13 @@ MMRESULT OpenPlayback(const PcmFormat& format, std::unique_ptr<PcmPlayback>& pla
     return MMSYSERR_NOERROR;
 }
 
-MMRESULT OpenIn(Port& port, const WAVEFORMATEX& format, DWORD, std::unique_ptr<Device>& device)
-{
-    return OpenStreamInput(port, format, &OpenCapture, device);
-}
-
-MMRESULT OpenOut(Port& port, const WAVEFORMATEX& format, DWORD flags, std::unique_ptr<Device>& device)
-{
-    return OpenStreamOutput(port, format, flags, &OpenPlayback, device);
-}
-
 } // namespace
 
 const Backend& WavBackend()
 {
-    static const Backend backend{"wav", "WAV files paced in real time (VOCORA_WAV_IN, VOCORA_WAV_OUT)", &OpenIn,
-                                 &OpenOut};
+    using Openers = StreamOpeners<&OpenCapture, &OpenPlayback>;
+    static const Backend backend{"wav", "WAV files paced in real time (VOCORA_WAV_IN, VOCORA_WAV_OUT)", &Openers::In,
+                                 &Openers::Out};
     return backend;
 }
 

@@ -130,6 +130,20 @@ MMRESULT OpenStreamInput(Port& port, const WAVEFORMATEX& format, CaptureOpener o
 MMRESULT OpenStreamOutput(Port& port, const WAVEFORMATEX& format, DWORD flags, PlaybackOpener open,
                           std::unique_ptr<Device>& device);
 
+// The open functions of a backend that only provides PCM streams, for its
+// Backend descriptor: StreamOpeners<&OpenCapture, &OpenPlayback>::In / ::Out.
+template <CaptureOpener Capture, PlaybackOpener Playback>
+struct StreamOpeners {
+    static MMRESULT In(Port& port, const WAVEFORMATEX& format, DWORD, std::unique_ptr<Device>& device)
+    {
+        return OpenStreamInput(port, format, Capture, device);
+    }
+    static MMRESULT Out(Port& port, const WAVEFORMATEX& format, DWORD flags, std::unique_ptr<Device>& device)
+    {
+        return OpenStreamOutput(port, format, flags, Playback, device);
+    }
+};
+
 // Devices over PCM streams (stream_device.cpp) and the MPEG Layer-3 decoding
 // mapper (mpeg_mapper.cpp).
 std::unique_ptr<Device> MakeCaptureDevice(Port& port, PcmFormat format, std::unique_ptr<PcmCapture> capture);
