@@ -31,7 +31,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <thread>
 #include <vector>
 
@@ -70,7 +69,16 @@ long long FramesSinceOrigin(uint32_t rate)
 
 class WavCapture final : public PcmCapture {
 public:
-    WavCapture(PcmFormat format, std::vector<uint8_t> data) : format_(format), data_(std::move(data)) {}
+    // fd: the open file, or -1 for silence throughout; its sound is size bytes from start.
+    WavCapture(PcmFormat format, int fd, off_t start, long long size)
+        : format_(format), fd_(fd), start_(start), size_(size)
+    {
+    }
+    ~WavCapture() override
+    {
+        if (fd_ >= 0)
+            close(fd_);
+    }
 
     MMRESULT Start() override
     {
@@ -91,13 +99,13 @@ public:
         }
         const long n = static_cast<long>(std::clamp<long long>(avail, 0, frames));
         const long long fb = static_cast<long long>(format_.FrameBytes());
-        const long long size = static_cast<long long>(data_.size());
         // Bytes before the file's start (position_ < 0) and past its end are silence.
         std::memset(out, 0, static_cast<size_t>(n * fb));
-        const long long from = std::clamp<long long>(position_, 0, size);
-        const long long to = std::clamp<long long>(position_ + n * fb, 0, size);
-        if (to > from)
-            std::memcpy(static_cast<char*>(out) + (from - position_), data_.data() + from, static_cast<size_t>(to - from));
+        const long long from = std::clamp<long long>(position_, 0, size_);
+        const long long to = std::clamp<long long>(position_ + n * fb, 0, size_);
+        if (to > from && pread(fd_, static_cast<char*>(out) + (from - position_), static_cast<size_t>(to - from),
+                               start_ + static_cast<off_t>(from)) < 0)
+            std::fprintf(stderr, "wav: cannot read VOCORA_WAV_IN\n");
         position_ += n * fb;
         delivered_ += n;
         return n;
@@ -107,8 +115,10 @@ public:
 
 private:
     const PcmFormat format_;
-    const std::vector<uint8_t> data_; // the file's PCM data
-    long long position_ = 0;         // where in data_ the next frame comes from, across restarts
+    const int fd_;
+    const off_t start_;     // where the sound begins in the file
+    const long long size_;  // bytes of sound
+    long long position_ = 0; // where in the sound the next frame comes from, across restarts
     Clock::time_point t0_;
     long long delivered_ = 0;
 };
@@ -222,56 +232,56 @@ private:
     long long written_ = 0; // frames of the timeline since the open
 };
 
-// The PCM data of a RIFF WAVE file in format, or an error code.
-MMRESULT LoadWav(const char* path, const PcmFormat& format, std::vector<uint8_t>& data)
+// Finds the sound of a RIFF WAVE file in format: where it starts and how many
+// bytes it has. The sound itself is read as it is recorded, a chunk at a time.
+MMRESULT FindWavData(int fd, const char* path, const PcmFormat& format, off_t& start, long long& size)
 {
-    // One read of the whole file: a byte at a time, a long file held up start-up.
-    std::ifstream f(path, std::ios::binary | std::ios::ate);
-    std::vector<uint8_t> b;
-    if (f.is_open()) {
-        b.resize(static_cast<size_t>(std::max<std::streamoff>(0, f.tellg())));
-        f.seekg(0);
-        f.read(reinterpret_cast<char*>(b.data()), static_cast<std::streamsize>(b.size()));
-        b.resize(static_cast<size_t>(std::max<std::streamsize>(0, f.gcount())));
-    }
-    if (!f.is_open() && b.empty()) {
-        std::fprintf(stderr, "wav: cannot read VOCORA_WAV_IN file %s\n", path);
-        return MMSYSERR_NODRIVER;
-    }
-    if (b.size() < 12 || std::memcmp(b.data(), "RIFF", 4) != 0 || std::memcmp(b.data() + 8, "WAVE", 4) != 0)
+    uint8_t riff[12];
+    if (pread(fd, riff, sizeof riff, 0) != sizeof riff || std::memcmp(riff, "RIFF", 4) != 0 ||
+        std::memcmp(riff + 8, "WAVE", 4) != 0)
         return WAVERR_BADFORMAT;
     bool formatOk = false;
-    for (size_t at = 12; at + 8 <= b.size();) {
-        const uint32_t size = Le32(&b[at + 4]);
-        if (std::memcmp(&b[at], "fmt ", 4) == 0 && at + 24 <= b.size()) {
-            formatOk = Le16(&b[at + 8]) == WAVE_FORMAT_PCM && Le16(&b[at + 10]) == format.channels &&
-                       Le32(&b[at + 12]) == format.rate && Le16(&b[at + 22]) == format.bits;
-        } else if (std::memcmp(&b[at], "data", 4) == 0) {
+    for (off_t at = 12;;) {
+        uint8_t chunk[8 + 16];
+        const ssize_t got = pread(fd, chunk, sizeof chunk, at);
+        if (got < 8)
+            return WAVERR_BADFORMAT;
+        const uint32_t chunkSize = Le32(chunk + 4);
+        if (std::memcmp(chunk, "fmt ", 4) == 0 && got >= 24) {
+            formatOk = Le16(chunk + 8) == WAVE_FORMAT_PCM && Le16(chunk + 10) == format.channels &&
+                       Le32(chunk + 12) == format.rate && Le16(chunk + 22) == format.bits;
+        } else if (std::memcmp(chunk, "data", 4) == 0) {
             if (!formatOk) {
                 std::fprintf(stderr, "wav: %s is not PCM of the format opened\n", path);
                 return WAVERR_BADFORMAT;
             }
-            const size_t n = std::min<size_t>(size, b.size() - at - 8);
-            // The sound stays where it was read; only the header in front goes.
-            b.erase(b.begin(), b.begin() + static_cast<long>(at + 8));
-            b.resize(n);
-            data = std::move(b);
+            const off_t fileSize = lseek(fd, 0, SEEK_END);
+            start = at + 8;
+            size = std::min<long long>(chunkSize, std::max<long long>(0, fileSize - start));
             return MMSYSERR_NOERROR;
         }
-        at += 8 + size + (size & 1);
+        at += 8 + static_cast<off_t>(chunkSize) + (chunkSize & 1);
     }
-    return WAVERR_BADFORMAT;
 }
 
 MMRESULT OpenCapture(const PcmFormat& format, std::unique_ptr<PcmCapture>& capture)
 {
-    std::vector<uint8_t> data;
+    int fd = -1;
+    off_t start = 0;
+    long long size = 0;
     const char* path = std::getenv("VOCORA_WAV_IN");
     if (path != nullptr && *path != 0) {
-        if (MMRESULT r = LoadWav(path, format, data))
+        fd = open(path, O_RDONLY | O_CLOEXEC);
+        if (fd < 0) {
+            std::fprintf(stderr, "wav: cannot read VOCORA_WAV_IN file %s\n", path);
+            return MMSYSERR_NODRIVER;
+        }
+        if (MMRESULT r = FindWavData(fd, path, format, start, size)) {
+            close(fd);
             return r;
+        }
     }
-    capture = std::make_unique<WavCapture>(format, std::move(data));
+    capture = std::make_unique<WavCapture>(format, fd, start, size);
     return MMSYSERR_NOERROR;
 }
 
