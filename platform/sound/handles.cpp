@@ -137,32 +137,34 @@ MMRESULT Open(Side side, uintptr_t* handle, UINT deviceId, const WAVEFORMATEX* f
     return MMSYSERR_NOERROR;
 }
 
-MMRESULT Prepare(Side side, uintptr_t handle, WAVEHDR* h, UINT size)
+namespace {
+// Marks a header prepared or not; a queued header is the device's and is refused.
+MMRESULT SetPrepared(Side side, uintptr_t handle, WAVEHDR* h, UINT size, bool prepared)
 {
     auto open = Find(side, handle);
     if (!open)
         return MMSYSERR_INVALHANDLE;
-    if (h == nullptr || size < sizeof(WAVEHDR) || h->lpData == nullptr)
+    if (h == nullptr || size < sizeof(WAVEHDR) || (prepared && h->lpData == nullptr))
         return MMSYSERR_INVALPARAM;
     std::lock_guard lock(open->port->mutex);
     if (h->dwFlags & WHDR_INQUEUE)
         return WAVERR_STILLPLAYING;
-    h->dwFlags |= WHDR_PREPARED;
+    if (prepared)
+        h->dwFlags |= WHDR_PREPARED;
+    else
+        h->dwFlags &= ~WHDR_PREPARED;
     return MMSYSERR_NOERROR;
+}
+} // namespace
+
+MMRESULT Prepare(Side side, uintptr_t handle, WAVEHDR* h, UINT size)
+{
+    return SetPrepared(side, handle, h, size, true);
 }
 
 MMRESULT Unprepare(Side side, uintptr_t handle, WAVEHDR* h, UINT size)
 {
-    auto open = Find(side, handle);
-    if (!open)
-        return MMSYSERR_INVALHANDLE;
-    if (h == nullptr || size < sizeof(WAVEHDR))
-        return MMSYSERR_INVALPARAM;
-    std::lock_guard lock(open->port->mutex);
-    if (h->dwFlags & WHDR_INQUEUE)
-        return WAVERR_STILLPLAYING;
-    h->dwFlags &= ~WHDR_PREPARED;
-    return MMSYSERR_NOERROR;
+    return SetPrepared(side, handle, h, size, false);
 }
 
 MMRESULT Queue(Side side, uintptr_t handle, WAVEHDR* h, UINT size)

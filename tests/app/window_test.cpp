@@ -61,6 +61,18 @@ protected:
         EXPECT_TRUE(WaitFor([&] { return status() == "Connected"; }));
         return fd;
     }
+    // A call from the window to a plain listener on port 2001, taken there;
+    // returns the far end, or -1 when the call did not come up.
+    int callOut()
+    {
+        const int listener = track(RawListen(2001));
+        call("127.0.0.1", "2001");
+        int far = -1;
+        if (!WaitFor([&] { return (far = RawAccept(listener)) >= 0; }))
+            return -1;
+        track(far);
+        return WaitFor([&] { return status() == "Connected"; }) ? far : -1;
+    }
     void call(const std::string& host, const std::string& port)
     {
         window->Host->SetText(host);
@@ -142,12 +154,8 @@ TEST_F(WindowTest, AStoredFormWrittenAndReadBackIsUnchanged)
 TEST_F(WindowTest, CallsAHostAndShowsTheCallUp)
 {
     open();
-    const int listener = track(RawListen(2001));
-    call("127.0.0.1", "2001");
-    int far = -1;
-    ASSERT_TRUE(WaitFor([&] { return (far = RawAccept(listener)) >= 0; }));
-    track(far);
-    ASSERT_TRUE(WaitFor([&] { return status() == "Connected"; }));
+    const int far = callOut();
+    ASSERT_GE(far, 0);
     EXPECT_FALSE(connectEnabled());
     EXPECT_EQ(window->Peer(), window->Client->Socket());
 
@@ -222,12 +230,8 @@ TEST_F(WindowTest, KeepsOnePeerAndRefusesASecondCallerWithoutTouchingTheDisplay)
 TEST_F(WindowTest, AnIncomingCallWhileCallingOutIsTakenAndBecomesThePeer)
 {
     open();
-    const int listener = track(RawListen(2001));
-    call("127.0.0.1", "2001");
-    int far = -1;
-    ASSERT_TRUE(WaitFor([&] { return (far = RawAccept(listener)) >= 0; }));
-    track(far);
-    ASSERT_TRUE(WaitFor([&] { return status() == "Connected"; }));
+    const int far = callOut();
+    ASSERT_GE(far, 0);
     const int incoming = connectedCaller();
     ASSERT_TRUE(WaitFor([&] { return window->Peer() != window->Client->Socket(); }));
     EXPECT_TRUE(window->Client->Socket()->Connected());
