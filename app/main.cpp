@@ -7,7 +7,10 @@
 int main()
 {
     TApplication app;
-    QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/org.vocora.Vocora.svg")));
+    QIcon icon;
+    for (int px : {16, 32, 48, 64})
+        icon.addFile(QStringLiteral(":/icons/%1x%1/org.vocora.Vocora.png").arg(px), QSize(px, px));
+    QApplication::setWindowIcon(icon);
     QGuiApplication::setDesktopFileName(QStringLiteral("org.vocora.Vocora"));
     RegisterMainformClasses();
     try {

@@ -3,7 +3,7 @@
 # all are there. Usage: scripts/deps.sh run|test
 set -eu
 build="cmake ninja-build g++ pkg-config qt6-base-dev libasound2-dev libmp3lame-dev libmpg123-dev
-  libasound2-plugins fonts-dejavu-core fonts-liberation2 libqt6svg6"
+  libasound2-plugins fonts-dejavu-core fonts-liberation2"
 test="googletest libgmock-dev libgtest-dev libbenchmark-dev iproute2 util-linux pulseaudio pulseaudio-utils
   libx11-dev desktop-file-utils appstream dpkg-dev alsa-utils xvfb xdotool x11-utils espeak-ng sox lame mpg123 netcat-openbsd procps python3 imagemagick"
 case "${1:-run}" in

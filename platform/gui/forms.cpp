@@ -1,6 +1,7 @@
 #include "forms.h"
 
 #include "controls.h"
+#include "cursorblink.h"
 #include "formfile.h"
 
 #include <QApplication>
@@ -179,6 +180,9 @@ TApplication::TApplication() : TComponent(nullptr)
         qt_ = std::make_unique<QApplication>(argc, argv);
     }
     QApplication::setQuitOnLastWindowClosed(false);
+    // As on the desktop, the text cursor rests after 10 s without input: a
+    // window left alone through a call then costs no redraws.
+    blink_ = std::make_unique<CursorBlinkTimeout>(std::chrono::seconds(10));
     Application = this;
     RegisterStandardClasses();
 }

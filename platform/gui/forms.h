@@ -8,6 +8,7 @@
 #include <string>
 
 class QApplication;
+class CursorBlinkTimeout;
 class QWidget;
 class QCloseEvent;
 
@@ -97,8 +98,12 @@ public:
 
     std::string Title = "Vocora";
 
+    // How long the text cursor blinks after the last input (10 s).
+    CursorBlinkTimeout& CursorBlink() { return *blink_; }
+
 private:
     std::unique_ptr<QApplication> qt_;
+    std::unique_ptr<CursorBlinkTimeout> blink_;
     TForm* mainForm_ = nullptr;
     std::vector<std::string> showing_; // messages of the reports open now
 };

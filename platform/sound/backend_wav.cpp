@@ -28,18 +28,23 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <thread>
+#include <mutex>
 #include <vector>
 
 namespace sound {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-constexpr long kDeviceBufferMs = 100;
-constexpr auto kMaxWait = std::chrono::milliseconds(50);
+// The device's buffer holds more than a second, so that a whole block of the
+// output mapper goes in at once and its thread wakes once a block. It adds no
+// delay: sound plays at its place on the timeline.
+constexpr long kDeviceBufferMs = 1500;
+// The longest sleep in one Read or Write; Hold cuts it short.
+constexpr auto kMaxWait = std::chrono::seconds(1);
 
 uint32_t Le32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | uint32_t(p[3]) << 24; }
 uint16_t Le16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
@@ -67,6 +72,30 @@ long long FramesSinceOrigin(uint32_t rate)
     return us * rate / 1000000;
 }
 
+// The sleeps of a stream's Read or Write, which Hold cuts short.
+class Sleeper {
+public:
+    // Until t, or at once while held.
+    void SleepUntil(Clock::time_point t)
+    {
+        std::unique_lock lock(mutex_);
+        woken_.wait_until(lock, std::min(t, Clock::now() + kMaxWait), [this] { return held_; });
+    }
+    void Hold(bool held)
+    {
+        {
+            std::lock_guard lock(mutex_);
+            held_ = held;
+        }
+        woken_.notify_all();
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable woken_;
+    bool held_ = false;
+};
+
 class WavCapture final : public PcmCapture {
 public:
     // fd: the open file, or -1 for silence throughout; its sound is size bytes from start.
@@ -93,8 +122,7 @@ public:
     {
         long long avail = FramesDue(t0_, format_.rate) - delivered_;
         if (avail < frames) {
-            const auto due = std::min(TimeOfFrame(t0_, delivered_ + frames, format_.rate), Clock::now() + kMaxWait);
-            std::this_thread::sleep_until(due);
+            sleeper_.SleepUntil(TimeOfFrame(t0_, delivered_ + frames, format_.rate));
             avail = FramesDue(t0_, format_.rate) - delivered_;
         }
         const long n = static_cast<long>(std::clamp<long long>(avail, 0, frames));
@@ -112,8 +140,10 @@ public:
     }
 
     void Stop() override {}
+    void Hold(bool held) override { sleeper_.Hold(held); }
 
 private:
+    Sleeper sleeper_;
     const PcmFormat format_;
     const int fd_;
     const off_t start_;     // where the sound begins in the file
@@ -141,22 +171,24 @@ public:
 
     long Write(const void* data, long frames) override
     {
+        const long long capacity = kDeviceBufferMs * format_.rate / 1000;
+        if (written_ - FramesDue(t0_, format_.rate) >= capacity) {
+            // Full: wait until half the buffer is free, then take what fits.
+            // Every wake-up of a device thread costs more than the sound it moves.
+            sleeper_.SleepUntil(TimeOfFrame(t0_, written_ - capacity / 2, format_.rate));
+        }
         PadToNow();
         const long long ahead = written_ - FramesDue(t0_, format_.rate);
-        const long long capacity = kDeviceBufferMs * format_.rate / 1000;
-        if (ahead >= capacity) {
-            // Come back when half the buffer is free: every wake-up of a
-            // device thread costs more than the sound it moves.
-            const auto room = TimeOfFrame(t0_, written_ - capacity / 2, format_.rate);
-            std::this_thread::sleep_until(std::min(room, Clock::now() + kMaxWait));
+        if (ahead >= capacity)
             return 0;
-        }
         const long n = static_cast<long>(std::min<long long>(frames, capacity - ahead));
         Append(data, n);
         return n;
     }
 
     long Pending() override { return static_cast<long>(std::max<long long>(0, written_ - FramesDue(t0_, format_.rate))); }
+
+    void Hold(bool held) override { sleeper_.Hold(held); }
 
     void Drop() override
     {
@@ -225,6 +257,7 @@ private:
             std::fprintf(stderr, "wav: cannot write the header of VOCORA_WAV_OUT\n");
     }
 
+    Sleeper sleeper_;
     const PcmFormat format_;
     int fd_; // -1: discard
     const Clock::time_point t0_;

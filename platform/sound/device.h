@@ -101,24 +101,32 @@ class PcmCapture {
 public:
     virtual ~PcmCapture() = default;
     virtual MMRESULT Start() = 0;
-    // Waits at most about 50 ms; returns frames read into data (0 when none
-    // yet), or a negative value when the device has failed for good.
+    // Waits a bounded time for the frames (at most a second, cut short by
+    // Hold); returns frames read into data (0 when none yet), or a negative
+    // value when the device has failed for good.
     virtual long Read(void* data, long frames) = 0;
     // Stops recording and discards what was recorded and not read.
     virtual void Stop() = 0;
+    // While held, a Read under way and every later one return without
+    // waiting, so that a reset or close need not wait for a long read. A
+    // stream whose waits are short anyway may ignore it.
+    virtual void Hold(bool held) { (void)held; }
 };
 
 // A playing stream, used by one device thread.
 class PcmPlayback {
 public:
     virtual ~PcmPlayback() = default;
-    // Waits at most about 50 ms for room; returns frames taken (0 when the
-    // device is full), or a negative value when the device has failed for good.
+    // Waits a bounded time for room (at most a second, cut short by Hold);
+    // returns frames taken (0 when the device is full), or a negative value
+    // when the device has failed for good.
     virtual long Write(const void* data, long frames) = 0;
     // Frames taken and not yet played; 0 once the device has run dry.
     virtual long Pending() = 0;
     // Discards every frame not yet played.
     virtual void Drop() = 0;
+    // As PcmCapture::Hold, for Write.
+    virtual void Hold(bool held) { (void)held; }
 };
 
 // Wrap PCM streams in device threads. OpenStreamOutput also serves MPEG

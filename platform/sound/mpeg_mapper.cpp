@@ -4,11 +4,13 @@
 //
 // Start cushion: before the first decoded sound, and again whenever the device
 // has run dry, kCushionMs of silence is played first. The sender's blocks come
-// once a second and hold whole frames, 13 or 14 (936 or 1008 ms of sound), so
-// a block may run out up to 64 ms before the next arrives; the rest of the
-// cushion absorbs scheduling and network jitter. Measured in a call between
-// two processes: 150 ms gives no gap and a mouth-to-ear delay of 1.30 s; every
-// further millisecond of cushion is a millisecond of delay.
+// once a second and hold whole frames, 13 or 14 (936 or 1008 ms of sound): the
+// encoder keeps back the part of a frame not yet complete, up to 72 ms, and
+// how much it keeps moves from block to block. The cushion covers that swing;
+// the rest of it absorbs scheduling and network jitter. Every millisecond of
+// cushion is a millisecond of delay. Measured in calls between two processes:
+// 130 ms gives no gap and a mouth-to-ear delay of 1.28 to 1.34 s (the encoder's
+// share at the first block sent sets where in that range a call lies).
 //
 // Stalls: a device that accepts nothing for longer than kStallMs while sound
 // waits has stopped playing (seen with the pulse plugin on a null sink: a new
@@ -28,7 +30,7 @@
 namespace sound {
 namespace {
 
-constexpr long kCushionMs = 150;
+constexpr long kCushionMs = 130;
 constexpr long kStallMs = 250; // well over one bounded wait in a device's Write
 
 long CushionMs()
@@ -49,15 +51,18 @@ public:
     }
     ~MpegMapper() override
     {
+        playback_->Hold(true);
         Join();
         mpg123_delete(decoder_);
     }
 
     void Reset() override
     {
+        playback_->Hold(true);
         {
             std::unique_lock lock(port_.mutex);
             Halt(lock);
+            playback_->Hold(false); // the thread stays out until halted_ is cleared
             playback_->Drop();
             // A new stream after a reset: nothing of the old one is kept.
             mpg123_close(decoder_);
@@ -172,7 +177,7 @@ private:
     long skipLeft_ = 0; // frames to drop after a stall; thread only, or Reset while halted
     bool stalled_ = false;
     std::chrono::steady_clock::time_point stallFrom_;
-    unsigned char pcm_[4608];
+    unsigned char pcm_[16384]; // a whole block of this program's stream: 14 frames of 1152 bytes
     size_t pcmAt_ = 0, pcmEnd_ = 0;
     const char silence_[1024] = {};
 };

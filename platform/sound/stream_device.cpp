@@ -15,7 +15,13 @@ long FramesLeft(const WAVEHDR* h, DWORD offset, uint32_t frameBytes)
     return static_cast<long>((h->dwBufferLength - offset) / frameBytes);
 }
 
-constexpr long kChunkMs = 20;
+// Recording is read at most this much at a time: a whole buffer of this
+// program. A stream that delivers as the sound comes (ALSA) returns sooner
+// with what it has; one that waits for the whole chunk (wav) wakes its thread
+// once a buffer, and a reset cuts its wait short through Hold.
+constexpr long kChunkMs = 1000;
+// After a device failure, silence is made this much at a time.
+constexpr long kSilenceChunkMs = 100;
 
 class CaptureDevice final : public StreamDevice {
 public:
@@ -24,7 +30,11 @@ public:
     {
         Launch();
     }
-    ~CaptureDevice() override { Join(); }
+    ~CaptureDevice() override
+    {
+        capture_->Hold(true);
+        Join();
+    }
 
     MMRESULT Start() override
     {
@@ -47,9 +57,11 @@ public:
     void Reset() override
     {
         DWORD partial;
+        capture_->Hold(true);
         {
             std::unique_lock lock(port_.mutex);
             Halt(lock);
+            capture_->Hold(false); // the thread stays out until Start
             if (started_ && !failed_)
                 capture_->Stop();
             started_ = false;
@@ -85,9 +97,9 @@ private:
         lock.lock();
         busy_ = false;
         port_.changed.notify_all();
-        if (halted_)
-            return; // Reset takes the partial count from offset_
         offset_ += static_cast<DWORD>(got) * fb;
+        if (halted_)
+            return; // Reset hands the buffer back with offset_ as its count
         if (FramesLeft(h, offset_, fb) == 0) {
             port_.FinishFrontLocked(offset_);
             offset_ = 0;
@@ -98,6 +110,7 @@ private:
     // owner's buffers keep coming back at the usual pace.
     long Silence(char* at, long want)
     {
+        want = std::min(want, static_cast<long>(format_.rate * kSilenceChunkMs / 1000));
         const auto due = clockStart_ + std::chrono::microseconds((clockFrames_ + want) * 1000000LL / format_.rate);
         std::this_thread::sleep_until(due);
         std::fill(at, at + want * format_.FrameBytes(), format_.bits == 8 ? char(0x80) : char(0));
@@ -119,13 +132,19 @@ public:
     {
         Launch();
     }
-    ~PlaybackDevice() override { Join(); }
+    ~PlaybackDevice() override
+    {
+        playback_->Hold(true);
+        Join();
+    }
 
     void Reset() override
     {
+        playback_->Hold(true);
         {
             std::unique_lock lock(port_.mutex);
             Halt(lock);
+            playback_->Hold(false); // the thread stays out until halted_ is cleared
             playback_->Drop();
             offset_ = 0;
         }
