@@ -13,14 +13,15 @@
 namespace sound {
 namespace {
 
-// The devices' buffers; a period is a quarter of the buffer. Every period
-// wakes the sound server's client thread and the device thread. Recording is
-// handed over a second at a time, so its periods can be long (100 ms) at no
-// cost in delay. Playback keeps a short buffer: the sound server holds back
-// most of it before it starts playing, and that is heard as delay.
-constexpr unsigned kCaptureLatencyUs = 400000;
-constexpr unsigned kPlaybackLatencyUs = 100000;
-constexpr int kWaitMs = 100;
+// The devices' buffers: 100 ms, in periods of a quarter of that. Longer
+// recording periods would wake the sound server's client thread and the
+// device thread less often, but a second's buffer then waits for the period
+// that holds its last sample: measured through PulseAudio, 100 ms periods cost
+// about 40 ms more mouth-to-ear delay for 10% less CPU. Delay matters more.
+// Playback stays short too: the sound server holds back most of a longer
+// buffer before it starts playing, and that is heard as delay.
+constexpr unsigned kLatencyUs = 100000;
+constexpr int kWaitMs = 50;
 
 // ALSA keeps its parsed configuration globally; it is freed when the last PCM
 // closes, so a program that ends with no device open leaks nothing.
@@ -73,8 +74,7 @@ MMRESULT OpenPcm(snd_pcm_stream_t stream, const PcmFormat& format, snd_pcm_t*& p
         return ErrorCode(err);
     }
     err = snd_pcm_set_params(pcm, format.bits == 16 ? SND_PCM_FORMAT_S16_LE : SND_PCM_FORMAT_U8,
-                             SND_PCM_ACCESS_RW_INTERLEAVED, format.channels, format.rate, 1,
-                             stream == SND_PCM_STREAM_CAPTURE ? kCaptureLatencyUs : kPlaybackLatencyUs);
+                             SND_PCM_ACCESS_RW_INTERLEAVED, format.channels, format.rate, 1, kLatencyUs);
     if (err < 0) {
         std::fprintf(stderr, "alsa: format refused: %s\n", snd_strerror(err));
         snd_pcm_close(pcm);
