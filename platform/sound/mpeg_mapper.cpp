@@ -31,7 +31,7 @@ namespace sound {
 namespace {
 
 constexpr long kCushionMs = 130;
-constexpr long kStallMs = 250; // well over one bounded wait in a device's Write
+constexpr long kStallMs = 250; // well over one wait of a Write that then takes nothing (ALSA: 50 ms)
 
 long CushionMs()
 {
