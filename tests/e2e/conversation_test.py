@@ -12,17 +12,12 @@ or --backend pulse (a private PulseAudio server with null sinks, through ALSA).
 import argparse
 import os
 import resource
-import subprocess
 import sys
 import tempfile
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import harness  # noqa: E402
-
-HERE = os.path.dirname(os.path.abspath(__file__))
-PULSE_ENV = os.path.join(HERE, "..", "sound", "pulse-env")
-
 
 def codec_floor(wav, work):
     """The command-line encoder and decoder on the same sound: the decoded
@@ -37,42 +32,12 @@ def codec_floor(wav, work):
     return out, cpu
 
 
-def cpu_seconds(pid):
-    with open(f"/proc/{pid}/stat") as f:
-        fields = f.read().rsplit(")", 1)[1].split()
-    ticks = os.sysconf("SC_CLK_TCK")
-    return (int(fields[11]) + int(fields[12])) / ticks
-
-
 def peak_rss_kb(pid):
     with open(f"/proc/{pid}/status") as f:
         for line in f:
             if line.startswith("VmHWM:"):
                 return int(line.split()[1])
     return 0
-
-
-def quality(sent_wav, heard_wav):
-    sent, _ = harness.read_wav(sent_wav)
-    heard, _ = harness.read_wav(heard_wav)
-    es, eh = harness.envelope(sent), harness.envelope(heard)
-    lag, corr = harness.align(es, eh)
-    return lag, corr, harness.gaps(es, eh, lag), es, eh
-
-
-def start_pulse(work):
-    """A private PulseAudio with a microphone and a speaker sink per side."""
-    env = dict(os.environ, PULSE_ENV_SINKS="micA spkA micB spkB")
-    out = subprocess.run([PULSE_ENV, "start", os.path.join(work, "pulse")], env=env, stdout=subprocess.PIPE,
-                         stderr=subprocess.STDOUT, text=True, timeout=60)
-    if out.returncode != 0:
-        raise RuntimeError("PulseAudio did not start: " + out.stdout)
-    found = {}
-    for line in out.stdout.splitlines():
-        if line.startswith("export "):
-            k, _, v = line[len("export "):].partition("=")
-            found[k] = v
-    return found
 
 
 def main():
@@ -102,14 +67,9 @@ def main():
         origin_ns = time.clock_gettime_ns(time.CLOCK_MONOTONIC) + int(lead * 1e9)
         env = {}
         if args.backend == "pulse":
-            pulse = start_pulse(work)
+            pulse = harness.start_pulse(work)
         for side in "AB":
-            if args.backend == "wav":
-                env[side] = {"VOCORA_AUDIO": "wav", "VOCORA_WAV_IN": mic[side], "VOCORA_WAV_OUT": spk[side],
-                             "VOCORA_WAV_ORIGIN": str(origin_ns)}
-            else:
-                env[side] = dict(pulse, VOCORA_AUDIO="alsa", PULSE_SOURCE=f"mic{side}.monitor",
-                                 PULSE_SINK=f"spk{side}")
+            env[side] = harness.side_env(side, mic[side], spk[side], pulse, origin_ns)
             apps[side] = harness.App(args.exe, hosts, side, env[side], work)
         apps["A"].call(hosts.addr["B"])
 
@@ -117,22 +77,15 @@ def main():
             # The speakers are recorded and the microphones fed from the origin on.
             while time.clock_gettime_ns(time.CLOCK_MONOTONIC) < origin_ns:
                 time.sleep(0.005)
-            penv = dict(os.environ, **pulse)
-            for side in "AB":
-                players.append(subprocess.Popen(["parecord", "--latency-msec=20", "-d", f"spk{side}.monitor",
-                                                 "--rate=8000", "--channels=1", "--format=s16le", "--file-format=wav",
-                                                 spk[side]], env=penv))
-            for side in "AB":
-                players.append(subprocess.Popen(["paplay", "--latency-msec=20", "-d", f"mic{side}", mic[side]],
-                                                env=penv))
+            players = harness.start_pulse_sound(pulse, mic, spk)
 
         end = origin_ns / 1e9 + args.seconds + 3.0
-        cpu0 = {s: cpu_seconds(apps[s].proc.pid) for s in "AB"}
+        cpu0 = {s: harness.cpu_seconds(apps[s].proc.pid) for s in "AB"}
         t_cpu0 = time.monotonic()
         while time.clock_gettime_ns(time.CLOCK_MONOTONIC) / 1e9 < end:
             time.sleep(0.2)
         elapsed = time.monotonic() - t_cpu0
-        cpu = {s: (cpu_seconds(apps[s].proc.pid) - cpu0[s]) / elapsed * 60 for s in "AB"}
+        cpu = {s: (harness.cpu_seconds(apps[s].proc.pid) - cpu0[s]) / elapsed * 60 for s in "AB"}
         rss = {s: peak_rss_kb(apps[s].proc.pid) for s in "AB"}
         for p in reversed(players):
             p.terminate()
@@ -144,14 +97,14 @@ def main():
 
         ref_wav, floor_cpu = codec_floor(mic["A"], work)
         floor_per_minute = floor_cpu / args.seconds * 60
-        _, ref_corr, _, _, _ = quality(mic["A"], ref_wav)
+        ref_corr = harness.quality(mic["A"], ref_wav)["corr"]
         # Through the sound server the sound is resampled twice more.
         threshold = ref_corr - (0.08 if args.backend == "wav" else 0.15)
         harness.log(f"reference (command-line encoder + decoder): correlation {ref_corr:.3f}, "
                     f"{floor_cpu * 1000 / args.seconds:.2f} ms CPU per second of sound")
         for talker, listener in (("A", "B"), ("B", "A")):
-            lag, corr, gap_count, _, _ = quality(mic[talker], spk[listener])
-            delay = lag * 0.020
+            q = harness.quality(mic[talker], spk[listener])
+            delay, corr, gap_count = q["delay"], q["corr"], q["gaps"]
             harness.log(f"{talker} -> {listener}: correlation {corr:.3f} (threshold {threshold:.3f}), "
                         f"delay {delay:.2f} s, gaps {gap_count}")
             if corr < threshold:
@@ -176,7 +129,7 @@ def main():
             app.stop()
         hosts.close()
         if pulse is not None:
-            subprocess.run([PULSE_ENV, "stop", os.path.join(work, "pulse")])
+            harness.stop_pulse(work)
 
     for f in failures:
         harness.log("FAIL: " + f)

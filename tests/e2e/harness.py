@@ -16,6 +16,8 @@ import wave
 RATE = 8000
 XCLOSE = os.environ.get("VOCORA_XCLOSE", "xclose")  # set by the tests from their command line
 FRAME = RATE // 50  # 20 ms
+PULSE_ENV = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "sound", "pulse-env")
+PULSE_SINKS = ("micA", "spkA", "micB", "spkB")  # a microphone and a speaker null sink per side
 
 
 def log(*args):
@@ -320,6 +322,72 @@ def make_speech(path, seconds, which=0):
         SPEECH[which % len(SPEECH)] * 12)
     run("sox", tmp, "-r", str(RATE), "-c", "1", "-b", "16", path, "trim", "0", str(seconds))
     os.remove(tmp)
+
+
+def cpu_seconds(pid):
+    """utime + stime of the whole process (all its threads), from its own accounting."""
+    with open(f"/proc/{pid}/stat") as f:
+        fields = f.read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+
+def quality(sent_wav, heard_wav, max_lag_frames=250):
+    """Heard against sent: delay (s), envelope correlation and 20-ms gaps."""
+    sent, _ = read_wav(sent_wav)
+    heard, _ = read_wav(heard_wav)
+    es, eh = envelope(sent), envelope(heard)
+    lag, corr = align(es, eh, max_lag_frames)
+    return {"delay": lag * FRAME / RATE, "corr": corr, "gaps": gaps(es, eh, lag)}
+
+
+def side_env(side, mic, spk, pulse=None, origin_ns=None):
+    """The sound environment of one side: the wav backend on the files mic and
+    spk (on the shared clock from origin_ns, if given), or, given the private
+    PulseAudio's environment, ALSA through that side's null sinks."""
+    if pulse is not None:
+        return dict(pulse, VOCORA_AUDIO="alsa", PULSE_SOURCE=f"mic{side}.monitor", PULSE_SINK=f"spk{side}")
+    env = {"VOCORA_AUDIO": "wav", "VOCORA_WAV_IN": mic, "VOCORA_WAV_OUT": spk}
+    if origin_ns is not None:
+        env["VOCORA_WAV_ORIGIN"] = str(origin_ns)
+    return env
+
+
+def start_pulse(work):
+    """A private PulseAudio with the null sinks of PULSE_SINKS; returns the
+    environment that reaches it."""
+    env = dict(os.environ, PULSE_ENV_SINKS=" ".join(PULSE_SINKS))
+    out = subprocess.run([PULSE_ENV, "start", os.path.join(work, "pulse")], env=env, stdout=subprocess.PIPE,
+                         stderr=subprocess.STDOUT, text=True, timeout=60)
+    if out.returncode != 0:
+        raise RuntimeError("PulseAudio did not start: " + out.stdout)
+    found = {}
+    for line in out.stdout.splitlines():
+        if line.startswith("export "):
+            k, _, v = line[len("export "):].partition("=")
+            found[k] = v
+    penv = dict(os.environ, **found)
+    have = subprocess.run(["pactl", "list", "short", "sinks"], env=penv, stdout=subprocess.PIPE, text=True).stdout
+    names = {line.split("\t")[1] for line in have.splitlines() if "\t" in line}
+    for sink in PULSE_SINKS:
+        if sink not in names:
+            run("pactl", "load-module", "module-null-sink", f"sink_name={sink}", env=penv)
+    return found
+
+
+def stop_pulse(work):
+    subprocess.run([PULSE_ENV, "stop", os.path.join(work, "pulse")])
+
+
+def start_pulse_sound(pulse, mic, spk):
+    """Records each side's speaker sink into spk[side] and plays mic[side] into
+    its microphone sink, from now on; the processes, recorders first."""
+    penv = dict(os.environ, **pulse)
+    procs = [subprocess.Popen(["parecord", "--latency-msec=20", "-d", f"spk{side}.monitor", "--rate=8000",
+                               "--channels=1", "--format=s16le", "--file-format=wav", spk[side]], env=penv)
+             for side in "AB"]
+    procs += [subprocess.Popen(["paplay", "--latency-msec=20", "-d", f"mic{side}", mic[side]], env=penv)
+              for side in "AB"]
+    return procs
 
 
 def which_or_skip(*tools):

@@ -4,7 +4,6 @@ namespaces, the call placed through the real window with xdotool; and raw TCP
 callers against a running program."""
 
 import os
-import socket
 import sys
 import time
 
@@ -19,7 +18,7 @@ def quiet_env(work, side):
     # A silent microphone file and a speaker file, so no sound hardware is needed.
     mic = os.path.join(work, f"mic-{side}.wav")
     harness.write_wav(mic, [0] * harness.RATE)
-    return {"VOCORA_AUDIO": "wav", "VOCORA_WAV_IN": mic, "VOCORA_WAV_OUT": os.path.join(work, f"spk-{side}.wav")}
+    return harness.side_env(side, mic, os.path.join(work, f"spk-{side}.wav"))
 
 
 def test_call_through_the_window(exe, work):

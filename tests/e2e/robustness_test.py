@@ -29,7 +29,7 @@ def app_env(work, side):
     mic = os.path.join(work, f"mic-{side}.wav")
     if not os.path.exists(mic):
         harness.make_speech(mic, 8, 2)
-    return {"VOCORA_AUDIO": "wav", "VOCORA_WAV_IN": mic, "VOCORA_WAV_OUT": os.path.join(work, f"spk-{side}.wav")}
+    return harness.side_env(side, mic, os.path.join(work, f"spk-{side}.wav"))
 
 
 CALLER = r'''

@@ -190,6 +190,14 @@ protected:
         unsetenv("PULSE_SOURCE");
         unsetenv("PULSE_SINK");
     }
+    // A window that collects every buffer handed back, recorded or played.
+    static HWND DoneWindow(std::vector<WAVEHDR*>& done)
+    {
+        return AllocateHWnd([&done](TMessage& m) {
+            if (m.Msg == MM_WIM_DATA || m.Msg == MM_WOM_DONE)
+                done.push_back(reinterpret_cast<WAVEHDR*>(m.LParam));
+        });
+    }
     std::string root, dir;
 };
 
@@ -198,10 +206,7 @@ TEST_F(PulseTest, RecordsTheMicrophoneAndPlaysToTheSpeaker)
     const std::vector<int16_t> tone = Tone(3 * 8000, 500);
     soundtest::WriteWav(dir + "/tone.wav", tone);
     std::vector<WAVEHDR*> done;
-    const HWND window = AllocateHWnd([&](TMessage& m) {
-        if (m.Msg == MM_WIM_DATA || m.Msg == MM_WOM_DONE)
-            done.push_back(reinterpret_cast<WAVEHDR*>(m.LParam));
-    });
+    const HWND window = DoneWindow(done);
     TWaveFormatRecord pcm = SpeechPcmFormat();
 
     // Record six seconds from mic.monitor while the tone plays into mic; the
@@ -273,10 +278,7 @@ TEST_F(PulseTest, ServerGoneMidCall)
 {
     const std::vector<int16_t> tone = Tone(3 * 8000, 500);
     std::vector<WAVEHDR*> done;
-    const HWND window = AllocateHWnd([&](TMessage& m) {
-        if (m.Msg == MM_WIM_DATA || m.Msg == MM_WOM_DONE)
-            done.push_back(reinterpret_cast<WAVEHDR*>(m.LParam));
-    });
+    const HWND window = DoneWindow(done);
     TWaveFormatRecord pcm = SpeechPcmFormat();
     setenv("PULSE_SOURCE", "mic.monitor", 1);
     setenv("PULSE_SINK", "spk", 1);
